@@ -1,0 +1,43 @@
+// Copies one file: aligned unbuffered reads and write-through writes, SHA-256
+// of the source while it is read, a re-read of the copy to verify it.
+#pragma once
+
+#include "engine/types.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quillmere {
+
+class CoreEngine {
+ public:
+  // controlFlags is not owned, never null, and must outlive the engine.
+  CoreEngine(ProgressCallback onProgress, ErrorCallback onError, ControlFlags* controlFlags);
+  ~CoreEngine();
+  CoreEngine(const CoreEngine&) = delete;
+  CoreEngine& operator=(const CoreEngine&) = delete;
+
+  // Copies source to destination (whose folder must exist). True when every
+  // block was copied, the copy got its exact size and, with options.verify,
+  // its digest matched. False after any failure (reported through onError),
+  // skip or cancel; the partial destination stays. Runs on the caller's
+  // thread; callbacks are called synchronously on it. Throws only what the
+  // hasher's set-up or a callback throws, releasing everything on the way.
+  bool CopySingleFile(const std::string& source, const std::string& destination,
+                      const CopyOptions& options);
+
+  // Asks onError about one failure; ABORT without a call when it is empty.
+  void ReportError(const std::string& path, CopyStage stage, int32_t code,
+                   const std::string& message, ErrorAction& action);
+
+  // Re-reads destination through the cache and compares its digest with
+  // sourceHex. A length that differs from size fails without a report.
+  bool VerifyCopy(const std::string& destination, uint64_t size, const std::string& sourceHex);
+
+ private:
+  ProgressCallback onProgress;
+  ErrorCallback onError;
+  ControlFlags* controlFlags;
+};
+
+}  // namespace quillmere

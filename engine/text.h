@@ -1,0 +1,27 @@
+// Conversions between UTF-8 (every path and text of the engine) and the
+// platform's UTF-16 and native path forms.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <filesystem>
+#include <string>
+
+namespace quillmere {
+
+// Both conversions read their input as NUL-terminated text: an embedded NUL
+// ends the result, the terminator is never part of it, malformed input gives
+// U+FFFD. Empty input or a failed conversion gives an empty result.
+std::string WideToUtf8(const WideString& text);
+WideString Utf8ToWide(const std::string& text);
+
+// The file-system path for a UTF-8 path text. On Windows its native text is
+// Utf8ToWide of the input; where native paths are bytes, the bytes pass
+// unchanged, so names that are not valid UTF-8 survive.
+std::filesystem::path Utf8ToPath(const std::string& text);
+
+// The inverse of Utf8ToPath: the UTF-8 text of a path (on byte-path
+// platforms, its native bytes unchanged).
+std::string PathToUtf8(const std::filesystem::path& path);
+
+}  // namespace quillmere

@@ -1,0 +1,69 @@
+// The engine's Windows file primitives. Each is a free function without
+// state; what it opens or allocates it releases before returning or hands to
+// its caller. None reports failures itself: they return success marks, byte
+// counts and Windows error codes.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quillmere {
+
+// What the three opens give. handle is null (never INVALID_HANDLE_VALUE)
+// after a failed open; the caller owns a non-null handle and releases it
+// with CloseIfOpen.
+struct OpenResult {
+  HANDLE handle = nullptr;
+  bool ok = false;
+  uint32_t errorCode = 0;
+};
+
+// A heap block of at least size bytes aligned to alignment (a non-zero power
+// of two); null when alignment is invalid, the size overflows or memory runs
+// out. Release only with FreeAligned, which ignores null.
+void* AllocateAligned(uint64_t size, uint64_t alignment);
+void FreeAligned(void* block);
+
+// CloseHandle when handle is not null; its result is ignored.
+void CloseIfOpen(HANDLE handle);
+
+// The calling thread's last Windows error code.
+uint32_t GetLastWin32Error();
+
+// Bytes per sector of the volume that holds path (which need not exist);
+// 4096 when that cannot be found out. Never 0.
+uint32_t GetSectorSize(const std::string& path);
+
+// The file's size in bytes; 0 when it cannot be read. Opens no handle.
+uint64_t GetFileSize64(const std::string& path);
+
+// Unbuffered sequential reading, shared with readers only.
+OpenResult OpenSource(const std::string& path);
+// Created or emptied for exclusive unbuffered write-through writing,
+// extended to size when size is not 0 (a failed extension is no failure),
+// positioned at 0.
+OpenResult OpenDestination(const std::string& path, uint64_t size);
+// Buffered sequential reading, shared with readers only.
+OpenResult OpenForVerify(const std::string& path);
+
+// One ReadFile of length bytes. bytesRead is 0 at the end of the file.
+bool ReadChunk(HANDLE handle, void* buffer, uint32_t length, uint32_t& bytesRead,
+               uint32_t& errorCode);
+
+// One WriteFile of length raised to the next multiple of sectorSize (when
+// sectorSize is not 0); bytesWritten never exceeds length. The caller's
+// buffer must reach to the raised length.
+bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t sectorSize,
+                uint32_t& bytesWritten, uint32_t& errorCode);
+
+// Opens the file anew without sharing, sets its end at size and closes it.
+// On false, GetLastWin32Error (called at once) gives the failed step's code.
+bool SetFinalSize(const std::string& path, uint64_t size);
+
+// The system's text for a Windows code in the user's language, trailing NUL,
+// CR and LF cut; "Unknown error (<code>)" when the system has none.
+std::string FormatWin32Error(int32_t code);
+
+}  // namespace quillmere

@@ -1,0 +1,1 @@
+// Filled in by the stand-in's implementation.

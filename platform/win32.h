@@ -1,0 +1,50 @@
+// The one header that knows which platform the program is built for.
+//
+// On Windows it includes the real Windows headers. Elsewhere it includes the
+// POSIX stand-in in platform/posix/, which provides the subset of the Windows
+// API that the engine and the window call, with the same names, types and
+// values. Nothing outside this header tests _WIN32; code that must differ
+// uses the QUILLMERE_* macros defined here.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+// A wide string literal in the platform's wide character type.
+#define QUILLMERE_WIDE(text) L##text
+// Native path text is UTF-16, reached from UTF-8 by conversion.
+#define QUILLMERE_NATIVE_PATHS_ARE_UTF8 0
+// The stand-in's fault-injection seam does not exist on Windows.
+#define QUILLMERE_POSIX_STANDIN 0
+// The path separator that the standard path-append rule inserts.
+#define QUILLMERE_PATH_SEPARATOR "\\"
+
+#else
+
+#include "platform/posix/win32_posix.h"
+
+#define QUILLMERE_WIDE(text) u##text
+// Native path text is the user's bytes (UTF-8 by convention) and passes
+// through unchanged, so names that are not valid UTF-8 still work.
+#define QUILLMERE_NATIVE_PATHS_ARE_UTF8 1
+#define QUILLMERE_POSIX_STANDIN 1
+#define QUILLMERE_PATH_SEPARATOR "/"
+
+#endif
+
+#include <string>
+
+// UTF-16 text in the platform's wide character type (wchar_t on Windows,
+// char16_t elsewhere). Use this, never std::wstring directly.
+using WideString = std::basic_string<WCHAR>;
