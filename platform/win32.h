@@ -29,6 +29,9 @@
 #define QUILLMERE_POSIX_STANDIN 0
 // The path separator that the standard path-append rule inserts.
 #define QUILLMERE_PATH_SEPARATOR "\\"
+// The program's real command line is UTF-16 (GetCommandLineW); argv is not
+// the user's text.
+#define QUILLMERE_WIDE_COMMAND_LINE 1
 
 #else
 
@@ -40,6 +43,8 @@
 #define QUILLMERE_NATIVE_PATHS_ARE_UTF8 1
 #define QUILLMERE_POSIX_STANDIN 1
 #define QUILLMERE_PATH_SEPARATOR "/"
+// argv already holds the user's bytes (UTF-8 by convention).
+#define QUILLMERE_WIDE_COMMAND_LINE 0
 
 #endif
 
