@@ -1,1 +1,135 @@
-int main() { return 1; }
+// quillmere_cli: copies one source to one destination. A folder source is
+// listed into a queue and run by the queue manager; anything else is copied
+// as one file by the core engine. The copy runs on one worker thread while
+// the main thread waits; the summary or result line follows, then the exit
+// code: 0 when the run or copy returned true, 1 otherwise.
+//
+// No exception ends the program uncaught: each is reported as one
+// "[LOI] <step> that bai: ..." line on standard error and gives exit code 1.
+
+#include "cli/arguments.h"
+#include "cli/console_output.h"
+#include "engine/core_engine.h"
+#include "engine/queue_manager.h"
+#include "engine/text.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillmere {
+namespace {
+
+// A bare name: the log lands in the current folder at each write.
+const char kErrorLogPath[] = "quillmere_errors.log";
+
+// The step of the main thread under way, named in the failure line should
+// it throw.
+using Step = const char*;
+
+CopyOptions SingleFileOptions() {
+  CopyOptions options;
+  options.smallFileBufferSize = 4ull * 1024 * 1024;
+  options.largeFileBufferSize = 16ull * 1024 * 1024;
+  options.maxRetries = 2;
+  options.verify = true;
+  return options;
+}
+
+// Follows links. A missing path is no folder; a status that cannot be found
+// out for another reason throws.
+bool IsFolder(const std::string& source) {
+  return std::filesystem::is_directory(std::filesystem::status(Utf8ToPath(source)));
+}
+
+// The worker's body: runs the copy and stores its result. An exception is
+// reported here, on the worker, and leaves result false.
+void RunCopy(const std::function<bool()>& copy, Step copyStep, bool& result) noexcept {
+  try {
+    result = copy();
+  } catch (const std::exception& error) {
+    PrintProgramFailure(copyStep, error.what());
+  } catch (...) {
+    PrintProgramFailure(copyStep, nullptr);
+  }
+}
+
+// Runs copy on one worker thread and waits for it; the main thread writes
+// nothing meanwhile, so output never interleaves.
+bool RunOnWorker(const std::function<bool()>& copy, Step copyStep, Step& step) {
+  bool result = false;
+  step = "Khoi dong luong sao chep";
+  std::thread worker(RunCopy, std::cref(copy), copyStep, std::ref(result));
+  step = "Cho luong sao chep";
+  try {
+    worker.join();
+  } catch (const std::exception& error) {
+    // The worker may still be using this frame, so nothing here may be
+    // unwound: leave the process at once.
+    PrintProgramFailure(step, error.what());
+    std::fflush(stdout);
+    std::_Exit(1);
+  }
+  return result;
+}
+
+bool CopyFolder(const std::string& source, const std::string& destination,
+                ControlFlags& controlFlags, Step& step) {
+  step = "Tao hang doi";
+  QueueManager queue(PrintProgress, PrintCopyError, &controlFlags, kErrorLogPath);
+  step = "Liet ke thu muc nguon";
+  // Listing failures are in the error log; whatever was listed is copied.
+  queue.AddSource(source, destination);
+  const bool result = RunOnWorker([&queue] { return queue.Run(); }, "Sao chep cay thu muc", step);
+  step = "Tong ket hang doi";
+  PrintQueueSummary(queue.GetStats());
+  return result;
+}
+
+bool CopyOneFile(const std::string& source, const std::string& destination,
+                 ControlFlags& controlFlags, Step& step) {
+  step = "Tao bo may sao chep";
+  CoreEngine engine(PrintProgress, PrintCopyError, &controlFlags);
+  const bool result = RunOnWorker(
+      [&] { return engine.CopySingleFile(source, destination, SingleFileOptions()); },
+      "Sao chep file", step);
+  PrintSingleFileResult(result);
+  return result;
+}
+
+int RunProgram(int argc, char** argv, Step& step) {
+  step = "Doc dong lenh";
+  const std::vector<std::string> arguments = CommandLineArguments(argc, argv, 2);
+  if (arguments.size() < 2) {
+    PrintUsage();
+    return 1;
+  }
+  const std::string& source = arguments[0];
+  const std::string& destination = arguments[1];
+  // Never set: the console program does not pause, skip or cancel.
+  ControlFlags controlFlags;
+  step = "Kiem tra nguon";
+  const bool result = IsFolder(source) ? CopyFolder(source, destination, controlFlags, step)
+                                       : CopyOneFile(source, destination, controlFlags, step);
+  return result ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace quillmere
+
+int main(int argc, char** argv) {
+  quillmere::Step step = "Khoi dong chuong trinh";
+  try {
+    return quillmere::RunProgram(argc, argv, step);
+  } catch (const std::exception& error) {
+    quillmere::PrintProgramFailure(step, error.what());
+  } catch (...) {
+    quillmere::PrintProgramFailure(step, nullptr);
+  }
+  return 1;
+}
