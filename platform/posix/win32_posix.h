@@ -238,6 +238,9 @@ extern const KNOWNFOLDERID FOLDERID_LocalAppData;
 // FOLDERID_LocalAppData is $XDG_DATA_HOME, else $HOME/.local/share; the
 // result is allocated for CoTaskMemFree. Fails when neither can be had.
 HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID folderId, DWORD flags, HANDLE token, PWSTR* path);
+// COM task memory: what CoTaskMemAlloc gives (null when out of memory) is
+// released with CoTaskMemFree; CoTaskMemFree(nullptr) does nothing.
+LPVOID CoTaskMemAlloc(size_t size);
 void CoTaskMemFree(LPVOID memory);
 
 // ---- COM and the file-open dialog: com_dialog.h ----------------------------
