@@ -1,0 +1,34 @@
+// Runs the built quillmere_cli as a user would: its own process, a chosen
+// current folder, standard output and standard error captured apart.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace cli_test {
+
+struct CliRun {
+  int exitCode = -1;  // the exit status; -signal when a signal ended it
+  std::string out;    // everything written to standard output
+  std::string err;    // everything written to standard error
+};
+
+// Runs quillmere_cli with arguments (program name not included) in
+// workingFolder and waits for it.
+CliRun RunCli(const std::vector<std::string>& arguments,
+              const std::filesystem::path& workingFolder);
+
+// Whether RunCliUnprivileged actually drops privileges (we are root) or
+// runs as ourselves (already unprivileged, so file modes bind us anyway).
+bool RunningAsRoot();
+
+// As RunCli, but as an unprivileged user (nobody, 65534, with no
+// supplementary groups) when the tests run as root, so that file modes
+// apply. A copy of the program is placed in binFolder, which must be
+// readable by that user, since the build folder may not be.
+CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
+                          const std::filesystem::path& workingFolder,
+                          const std::filesystem::path& binFolder);
+
+}  // namespace cli_test

@@ -1,0 +1,133 @@
+#include "tests/cli/cli_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
+#include <system_error>
+
+namespace cli_test {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+  Pipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    read = ends[0];
+    write = ends[1];
+  }
+  ~Pipe() {
+    if (read >= 0) close(read);
+    if (write >= 0) close(write);
+  }
+  void CloseWrite() {
+    close(write);
+    write = -1;
+  }
+};
+
+// In the forked child: only async-signal-safe calls until exec.
+[[noreturn]] void ExecChild(const char* program, char* const* argv, const char* folder,
+                            int out, int err, bool dropToNobody) {
+  if (dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(126);
+  if (chdir(folder) != 0) _exit(126);
+  if (dropToNobody) {
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(126);
+    }
+  }
+  execv(program, argv);
+  _exit(127);
+}
+
+// Reads both pipes to their ends together, so a child that fills one of
+// them never blocks.
+void DrainPipes(int out, int err, CliRun& run) {
+  pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  char buffer[65536];
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "poll");
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+int WaitForChild(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return -WTERMSIG(status);
+}
+
+CliRun Run(const std::string& program, const std::vector<std::string>& arguments,
+           const fs::path& workingFolder, bool dropToNobody) {
+  std::vector<std::string> texts{program};
+  texts.insert(texts.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  const std::string folder = workingFolder.string();
+
+  Pipe out;
+  Pipe err;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
+  if (child == 0) {
+    ExecChild(program.c_str(), argv.data(), folder.c_str(), out.write, err.write, dropToNobody);
+  }
+  out.CloseWrite();
+  err.CloseWrite();
+  CliRun run;
+  DrainPipes(out.read, err.read, run);
+  run.exitCode = WaitForChild(child);
+  return run;
+}
+
+}  // namespace
+
+CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder) {
+  return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false);
+}
+
+bool RunningAsRoot() { return geteuid() == 0; }
+
+CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
+                          const fs::path& workingFolder, const fs::path& binFolder) {
+  fs::create_directories(binFolder);
+  const fs::path program = binFolder / "quillmere_cli";
+  fs::copy_file(QUILLMERE_CLI_PATH, program, fs::copy_options::overwrite_existing);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  return Run(program.string(), arguments, workingFolder, RunningAsRoot());
+}
+
+}  // namespace cli_test
