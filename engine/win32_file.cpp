@@ -1,1 +1,184 @@
-// Implementation pending.
+// The engine's file primitives over the Windows file API (platform/win32.h).
+#include "engine/win32_file.h"
+
+#include "engine/text.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace quillmere {
+
+namespace {
+
+// CreateFileW values of the three opens and of the final sizing.
+constexpr DWORD kSourceFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
+constexpr DWORD kDestinationFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING;
+constexpr DWORD kVerifyFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+constexpr DWORD kFormatFlags =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+constexpr DWORD kUserDefaultLanguage = 0x0400;  // neutral language, default sublanguage
+constexpr uint32_t kFallbackSectorSize = 4096;
+constexpr DWORD kVolumePathUnits = 260;
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
+                DWORD flags) {
+  std::filesystem::path native = Utf8ToPath(path);
+  return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags, nullptr);
+}
+
+OpenResult ToOpenResult(HANDLE handle) {
+  OpenResult result;
+  if (handle == INVALID_HANDLE_VALUE) {
+    result.errorCode = GetLastError();
+    return result;
+  }
+  result.handle = handle;
+  result.ok = true;
+  return result;
+}
+
+BOOL MoveTo(HANDLE handle, uint64_t position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(position);
+  return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN);
+}
+
+bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
+
+std::string UnknownError(int32_t code) { return "Unknown error (" + std::to_string(code) + ")"; }
+
+}  // namespace
+
+// The block is carved out of a larger malloc block; the malloc pointer is
+// kept in the bytes just below the aligned start so that FreeAligned can find
+// it. Plain malloc keeps this the same on every platform.
+void* AllocateAligned(uint64_t size, uint64_t alignment) {
+  if (!IsPowerOfTwo(alignment)) return nullptr;
+  const uint64_t overhead = alignment - 1 + sizeof(void*);
+  if (size > UINT64_MAX - overhead || size + overhead > SIZE_MAX) return nullptr;
+  void* raw = std::malloc(static_cast<size_t>(size + overhead));
+  if (raw == nullptr) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(raw) + sizeof(void*);
+  const uintptr_t mask = static_cast<uintptr_t>(alignment - 1);
+  const uintptr_t aligned = (start + mask) & ~mask;
+  std::memcpy(reinterpret_cast<void*>(aligned - sizeof(void*)), &raw, sizeof raw);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void FreeAligned(void* block) {
+  if (block == nullptr) return;
+  void* raw = nullptr;
+  std::memcpy(&raw, static_cast<char*>(block) - sizeof(void*), sizeof raw);
+  std::free(raw);
+}
+
+void CloseIfOpen(HANDLE handle) {
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+uint32_t GetLastWin32Error() { return GetLastError(); }
+
+uint32_t GetSectorSize(const std::string& path) {
+  std::filesystem::path native = Utf8ToPath(path);
+  WCHAR volume[kVolumePathUnits] = {};
+  if (!GetVolumePathNameW(native.c_str(), volume, kVolumePathUnits)) return kFallbackSectorSize;
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  DWORD totalClusters = 0;
+  if (!GetDiskFreeSpaceW(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                         &totalClusters)) {
+    return kFallbackSectorSize;
+  }
+  return bytesPerSector != 0 ? bytesPerSector : kFallbackSectorSize;
+}
+
+uint64_t GetFileSize64(const std::string& path) {
+  std::filesystem::path native = Utf8ToPath(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+OpenResult OpenSource(const std::string& path) {
+  return ToOpenResult(
+      OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags));
+}
+
+OpenResult OpenDestination(const std::string& path, uint64_t size) {
+  OpenResult result =
+      ToOpenResult(OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, kDestinationFlags));
+  // Pre-sizing is a hint for the file system: when it fails, the writes
+  // still extend the file, so the open stands.
+  if (result.ok && size != 0 && MoveTo(result.handle, size)) {
+    SetEndOfFile(result.handle);
+    MoveTo(result.handle, 0);
+  }
+  return result;
+}
+
+OpenResult OpenForVerify(const std::string& path) {
+  return ToOpenResult(
+      OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kVerifyFlags));
+}
+
+bool ReadChunk(HANDLE handle, void* buffer, uint32_t length, uint32_t& bytesRead,
+               uint32_t& errorCode) {
+  DWORD count = 0;
+  BOOL ok = ReadFile(handle, buffer, length, &count, nullptr);
+  errorCode = ok ? 0 : GetLastError();
+  bytesRead = count;
+  return ok != FALSE;
+}
+
+bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t sectorSize,
+                uint32_t& bytesWritten, uint32_t& errorCode) {
+  uint32_t toWrite = length;
+  if (sectorSize != 0 && length % sectorSize != 0) {
+    toWrite = length + sectorSize - length % sectorSize;
+  }
+  DWORD count = 0;
+  if (!WriteFile(handle, data, toWrite, &count, nullptr)) {
+    errorCode = GetLastError();
+    bytesWritten = 0;
+    return false;
+  }
+  errorCode = 0;
+  bytesWritten = count < length ? static_cast<uint32_t>(count) : length;
+  return true;
+}
+
+bool SetFinalSize(const std::string& path, uint64_t size) {
+  HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool sized = MoveTo(handle, size) && SetEndOfFile(handle);
+  // The caller reads the failed step's code afterwards; closing must not
+  // replace it.
+  const DWORD code = GetLastError();
+  CloseHandle(handle);
+  if (!sized) SetLastError(code);
+  return sized;
+}
+
+std::string FormatWin32Error(int32_t code) {
+  WCHAR* buffer = nullptr;
+  DWORD length = FormatMessageW(kFormatFlags, nullptr, static_cast<DWORD>(code),
+                                kUserDefaultLanguage, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                nullptr);
+  if (length == 0 || buffer == nullptr) return UnknownError(code);
+  std::string text;
+  int needed = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
+  if (needed > 0) {
+    text.assign(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, buffer, -1, &text[0], needed, nullptr, nullptr);
+  }
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == '\0' || text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace quillmere

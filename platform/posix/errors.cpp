@@ -1,1 +1,170 @@
-// Filled in by the stand-in's implementation.
+// Last-error value, the errno to Windows code table, and system error texts.
+//
+// One table maps errno to the code a user of Windows would see for the same
+// failure; a second, smaller one maps each code the stand-in produces back to
+// an errno, so that FormatMessageW can give the platform's own text for it.
+#include "platform/posix/posix_internal.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+thread_local DWORD lastError = 0;
+
+// Windows' "message not found" code, set when a code has no text.
+constexpr DWORD kErrorMessageNotFound = 317;
+
+struct ErrnoCode {
+  int errnoValue;
+  DWORD code;
+};
+
+// errno -> Windows code. EBUSY, ETXTBSY and EWOULDBLOCK are the platform's
+// ways of saying that someone else holds the file.
+constexpr ErrnoCode kErrnoToCode[] = {
+    {0, ERROR_SUCCESS},
+    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENOTDIR, ERROR_PATH_NOT_FOUND},
+    {EACCES, ERROR_ACCESS_DENIED},
+    {EPERM, ERROR_ACCESS_DENIED},
+    {EISDIR, ERROR_ACCESS_DENIED},
+    {EBUSY, ERROR_SHARING_VIOLATION},
+    {ETXTBSY, ERROR_SHARING_VIOLATION},
+    {EWOULDBLOCK, ERROR_SHARING_VIOLATION},
+    {ENOSPC, ERROR_DISK_FULL},
+    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
+    {EROFS, ERROR_WRITE_PROTECT},
+    {EIO, ERROR_IO_DEVICE},
+    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    {EEXIST, ERROR_FILE_EXISTS},
+    {EBADF, ERROR_INVALID_HANDLE},
+};
+
+// Windows code -> the errno whose text describes it. Only codes listed here
+// have a text; every other code gives none.
+constexpr ErrnoCode kCodeToErrno[] = {
+    {0, ERROR_SUCCESS},
+    {ENOSYS, ERROR_INVALID_FUNCTION},
+    {ENOENT, ERROR_FILE_NOT_FOUND},
+    {ENOENT, ERROR_PATH_NOT_FOUND},
+    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+    {EACCES, ERROR_ACCESS_DENIED},
+    {EBADF, ERROR_INVALID_HANDLE},
+    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+    {EROFS, ERROR_WRITE_PROTECT},
+    {EIO, ERROR_WRITE_FAULT},
+    {EIO, ERROR_READ_FAULT},
+    {EIO, ERROR_GEN_FAILURE},
+    {EBUSY, ERROR_SHARING_VIOLATION},
+    {EEXIST, ERROR_FILE_EXISTS},
+    {EINVAL, ERROR_INVALID_PARAMETER},
+    {ENOSPC, ERROR_DISK_FULL},
+    {ERANGE, ERROR_INSUFFICIENT_BUFFER},
+    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    {EILSEQ, ERROR_NO_UNICODE_TRANSLATION},
+    {EIO, ERROR_IO_DEVICE},
+    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
+};
+
+bool ErrnoForCode(DWORD code, int& errnoValue) {
+  for (const ErrnoCode& entry : kCodeToErrno) {
+    if (entry.code == code) {
+      errnoValue = entry.errnoValue;
+      return true;
+    }
+  }
+  return false;
+}
+
+// strerror_r comes in two flavours (GNU returns the text, XSI fills the
+// buffer and returns int); these overloads accept either.
+[[maybe_unused]] const char* PickText(const char* gnuResult, const char*) { return gnuResult; }
+[[maybe_unused]] const char* PickText(int, const char* buffer) { return buffer; }
+
+std::string ErrnoText(int errnoValue) {
+  char buffer[256] = {};
+  return PickText(strerror_r(errnoValue, buffer, sizeof buffer), buffer);
+}
+
+// Copies text into a LocalFree-able block; null when memory runs out.
+WCHAR* AllocateText(const std::basic_string<WCHAR>& text) {
+  auto* block = static_cast<WCHAR*>(std::malloc((text.size() + 1) * sizeof(WCHAR)));
+  if (block == nullptr) return nullptr;
+  std::memcpy(block, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+  return block;
+}
+
+std::string ParentOf(const std::string& path) {
+  std::string::size_type slash = path.find_last_not_of('/');
+  if (slash == std::string::npos) return "/";
+  slash = path.find_last_of('/', slash);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }
+
+DWORD Win32ErrorFromErrno(int errnoValue) {
+  for (const ErrnoCode& entry : kErrnoToCode) {
+    if (entry.errnoValue == errnoValue) return entry.code;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
+DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD,
+                     void*) {
+  const DWORD required = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+  if ((flags & required) != required || buffer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto* out = reinterpret_cast<WCHAR**>(buffer);
+  *out = nullptr;
+  int errnoValue = 0;
+  if (!ErrnoForCode(messageId, errnoValue)) {
+    SetLastError(kErrorMessageNotFound);
+    return 0;
+  }
+  // Windows ends its system texts with CR LF; callers expect to cut them.
+  std::basic_string<WCHAR> text = posix_standin::WideFromUtf8(ErrnoText(errnoValue) + "\r\n");
+  *out = AllocateText(text);
+  if (*out == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  return static_cast<DWORD>(text.size());
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+  std::free(memory);
+  return nullptr;
+}
+
+namespace posix_standin {
+
+DWORD Win32ErrorForPath(int errnoValue, const std::string& nativePath) {
+  if (errnoValue == ENOENT && nativePath.empty()) return ERROR_PATH_NOT_FOUND;
+  if (errnoValue == ENOENT && !IsFolder(ParentOf(nativePath))) return ERROR_PATH_NOT_FOUND;
+  return Win32ErrorFromErrno(errnoValue);
+}
+
+void SetLastErrorFromErrno(int errnoValue) { SetLastError(Win32ErrorFromErrno(errnoValue)); }
+
+}  // namespace posix_standin

@@ -1,1 +1,186 @@
-// Filled in by the stand-in's implementation.
+// ReadFile, WriteFile, SetFilePointerEx, SetEndOfFile and CloseHandle on the
+// stand-in's file handles.
+//
+// Reads and writes loop over EINTR and short transfers: a write writes every
+// byte unless an error stops it, a read gives what the file holds up to the
+// length asked (fewer only at its end). Where the file system turns down an
+// O_DIRECT transfer as misaligned (EINVAL), the handle falls back to
+// buffered I/O and the transfer is repeated, so a copy never fails for the
+// platform's alignment rules alone.
+#include "platform/posix/fault_state.h"
+#include "platform/posix/file_object.h"
+#include "platform/posix/posix_internal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+
+namespace posix_standin {
+
+FileObject::~FileObject() { Close(); }
+
+int FileObject::Close() {
+  int error = 0;
+  if (lockFd >= 0 && ::close(lockFd) != 0) error = errno;
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) error = errno;
+  lockFd = -1;
+  fd = -1;
+  mark = 0;
+  return error;
+}
+
+FileObject* FileFromHandle(HANDLE handle) {
+  auto* file = static_cast<FileObject*>(handle);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || file->mark != FileObject::kLiveMark) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return file;
+}
+
+bool DropDirectIo(FileObject& file) {
+  int flags = ::fcntl(file.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
+  file.directIo = false;
+  return true;
+}
+
+}  // namespace posix_standin
+
+namespace {
+
+using posix_standin::FileObject;
+
+// A short read of a regular file means its end only when the position has
+// reached its size; anything else (a signal, say) is read on.
+bool AtEndOfFile(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  off_t position = ::lseek(fd, 0, SEEK_CUR);
+  return position < 0 || position >= info.st_size;
+}
+
+// Reads up to length bytes; 0 or the errno that stopped it (total then holds
+// what was read before).
+int ReadAll(FileObject& file, char* buffer, size_t length, size_t& total) {
+  total = 0;
+  while (total < length) {
+    ssize_t count = ::read(file.fd, buffer + total, length - total);
+    if (count > 0) {
+      total += static_cast<size_t>(count);
+      if (total < length && AtEndOfFile(file.fd)) break;
+      continue;
+    }
+    if (count == 0) break;
+    if (errno == EINTR) continue;
+    if (errno == EINVAL && file.directIo && posix_standin::DropDirectIo(file)) continue;
+    return errno;
+  }
+  return 0;
+}
+
+// Writes all length bytes; 0 or the errno that stopped it.
+int WriteAll(FileObject& file, const char* data, size_t length, size_t& total) {
+  total = 0;
+  while (total < length) {
+    ssize_t count = ::write(file.fd, data + total, length - total);
+    if (count > 0) {
+      total += static_cast<size_t>(count);
+      continue;
+    }
+    if (count == 0) return ENOSPC;  // no progress and no error: nothing more fits
+    if (errno == EINTR) continue;
+    if (errno == EINVAL && file.directIo && posix_standin::DropDirectIo(file)) continue;
+    return errno;
+  }
+  return 0;
+}
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL CloseHandle(HANDLE handle) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  int error = file->Close();
+  delete file;
+  if (error != 0) return Fail(Win32ErrorFromErrno(error));
+  return TRUE;
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  DWORD faultCode = 0;
+  if (fault_injection::detail::TakeReadFault(faultCode)) return Fail(faultCode);
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (overlapped != nullptr || (buffer == nullptr && length != 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (!file->readable) return Fail(ERROR_ACCESS_DENIED);
+  size_t total = 0;
+  int error = ReadAll(*file, static_cast<char*>(buffer), length, total);
+  if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(total);
+  if (error != 0) return Fail(Win32ErrorFromErrno(error));
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  DWORD faultValue = 0;
+  auto fault = fault_injection::detail::TakeWriteFault(faultValue);
+  if (fault == fault_injection::detail::WriteFault::kFail) return Fail(faultValue);
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (overlapped != nullptr || (data == nullptr && length != 0)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (!file->writable) return Fail(ERROR_ACCESS_DENIED);
+  if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
+  size_t total = 0;
+  int error = WriteAll(*file, static_cast<const char*>(data), length, total);
+  if (bytesWritten != nullptr) *bytesWritten = static_cast<DWORD>(total);
+  if (error != 0) return Fail(Win32ErrorFromErrno(error));
+  return TRUE;
+}
+
+BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,
+                      DWORD moveMethod) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  int whence = SEEK_SET;
+  switch (moveMethod) {
+    case FILE_BEGIN: whence = SEEK_SET; break;
+    case FILE_CURRENT: whence = SEEK_CUR; break;
+    case FILE_END: whence = SEEK_END; break;
+    default: return Fail(ERROR_INVALID_PARAMETER);
+  }
+  off_t position = ::lseek(file->fd, static_cast<off_t>(distance.QuadPart), whence);
+  if (position < 0) return Fail(Win32ErrorFromErrno(errno));
+  if (newPosition != nullptr) newPosition->QuadPart = static_cast<LONGLONG>(position);
+  return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE handle) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (!file->writable) return Fail(ERROR_ACCESS_DENIED);
+  off_t position = ::lseek(file->fd, 0, SEEK_CUR);
+  if (position < 0) return Fail(Win32ErrorFromErrno(errno));
+  int result;
+  do {
+    result = ::ftruncate(file->fd, position);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return Fail(Win32ErrorFromErrno(errno));
+  return TRUE;
+}

@@ -1,0 +1,28 @@
+// Helpers shared by the stand-in's source files; not part of the Windows
+// surface and not for use outside platform/posix/.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <string>
+
+namespace posix_standin {
+
+// The Windows code for an errno met while working on path: ENOENT says 2
+// when the folder part of path exists and 3 when it does not, as Windows
+// tells a missing file from a missing folder. Other values as
+// Win32ErrorFromErrno.
+DWORD Win32ErrorForPath(int errnoValue, const std::string& nativePath);
+
+// Records errno (as its Windows code) as the thread's last error.
+void SetLastErrorFromErrno(int errnoValue);
+
+// The native (UTF-8 byte) form of a NUL-terminated UTF-16 path; empty for
+// null or empty input.
+std::string NativePathFromWide(LPCWSTR path);
+
+// A NUL-terminated UTF-16 copy of UTF-8 text (malformed bytes become
+// U+FFFD); the terminator is not part of the string.
+std::basic_string<WCHAR> WideFromUtf8(const std::string& text);
+
+}  // namespace posix_standin

@@ -1,0 +1,237 @@
+// GetFileAttributesExW, GetVolumePathNameW and GetDiskFreeSpaceW.
+//
+// A volume is a mounted file system: its root path is the mount point (with
+// the trailing separator that Windows volume paths carry), and its "bytes
+// per sector" is the alignment that unbuffered (O_DIRECT) I/O needs there.
+#include "platform/posix/posix_internal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace {
+
+BOOL Fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// ---- Attributes -------------------------------------------------------------
+
+FILETIME ToFileTime(const struct timespec& time) {
+  // FILETIME counts 100 ns steps from 1601-01-01; Unix time from 1970-01-01.
+  constexpr int64_t kEpochDifference = 11644473600LL;
+  uint64_t ticks = static_cast<uint64_t>((time.tv_sec + kEpochDifference) * 10000000LL +
+                                         time.tv_nsec / 100);
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+DWORD AttributesOf(const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if ((info.st_mode & S_IWUSR) == 0) return FILE_ATTRIBUTE_READONLY;
+  return FILE_ATTRIBUTE_NORMAL;
+}
+
+// ---- Paths ------------------------------------------------------------------
+
+std::string ParentOf(const std::string& path) {
+  std::string::size_type end = path.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  std::string::size_type slash = path.find_last_of('/', end);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool MakeAbsolute(const std::string& path, std::string& absolute) {
+  if (!path.empty() && path[0] == '/') {
+    absolute = path;
+    return true;
+  }
+  std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+  if (!cwd) return false;
+  absolute = std::string(cwd.get()) + "/" + path;
+  return true;
+}
+
+// The path itself when it exists, else its nearest existing ancestor.
+std::string NearestExisting(std::string path) {
+  struct stat info;
+  while (::stat(path.c_str(), &info) != 0 && path != "/") path = ParentOf(path);
+  return path;
+}
+
+bool IsInside(const std::string& path, const std::string& mountPoint) {
+  if (mountPoint == "/") return true;
+  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+// mountinfo writes blanks, tabs, newlines and backslashes as \ooo.
+std::string UnescapeMountField(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      out.push_back(static_cast<char>(std::strtol(field.substr(i + 1, 3).c_str(), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(field[i]);
+    }
+  }
+  return out;
+}
+
+// The longest mount point in /proc/self/mountinfo that holds path; a later
+// mount over the same point wins. False when the table cannot be read.
+bool MountPointFromTable(const std::string& path, std::string& mountPoint) {
+  std::ifstream table("/proc/self/mountinfo");
+  if (!table) return false;
+  bool found = false;
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point;
+    if (!(fields >> id >> parent >> device >> root >> point)) continue;
+    point = UnescapeMountField(point);
+    if (IsInside(path, point) && (!found || point.size() >= mountPoint.size())) {
+      mountPoint = point;
+      found = true;
+    }
+  }
+  return found;
+}
+
+// Without the mount table: walk up while the device stays the same.
+std::string MountPointByDevice(std::string path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return "/";
+  while (path != "/") {
+    std::string parent = ParentOf(path);
+    struct stat parentInfo;
+    if (::stat(parent.c_str(), &parentInfo) != 0 || parentInfo.st_dev != info.st_dev) break;
+    path = parent;
+  }
+  return path;
+}
+
+// ---- Direct I/O alignment ---------------------------------------------------
+
+uint32_t ReadNumberFile(const std::string& path) {
+  std::ifstream file(path);
+  unsigned long value = 0;
+  if (file >> value && value <= UINT32_MAX) return static_cast<uint32_t>(value);
+  return 0;
+}
+
+// The block device's logical block size; a partition keeps it in its disk's
+// queue folder, one level up.
+uint32_t LogicalBlockSize(unsigned major, unsigned minor) {
+  std::string device = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  uint32_t size = ReadNumberFile(device + "/queue/logical_block_size");
+  if (size == 0) size = ReadNumberFile(device + "/../queue/logical_block_size");
+  return size;
+}
+
+// What O_DIRECT transfers must be aligned to on the file system holding
+// path: statx's direct-I/O alignment where the file system reports it (Linux
+// reports it for files, not folders), else the logical block size of the
+// block device below, else 0 (no direct I/O, or no way to tell).
+uint32_t DirectIoAlignment(const std::string& path) {
+  struct statx info = {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN, &info) != 0) return 0;
+  if (info.stx_mask & STATX_DIOALIGN) {
+    if (info.stx_dio_offset_align == 0) return 0;
+    return std::max(info.stx_dio_offset_align, info.stx_dio_mem_align);
+  }
+  if (info.stx_dev_major == 0) return 0;  // no block device behind it
+  return LogicalBlockSize(info.stx_dev_major, info.stx_dev_minor);
+}
+
+DWORD ClampToDword(uint64_t value) {
+  return value > UINT32_MAX ? UINT32_MAX : static_cast<DWORD>(value);
+}
+
+}  // namespace
+
+// ---- Exported calls ---------------------------------------------------------
+
+BOOL GetFileAttributesExW(const char* nativePath, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+  if (nativePath == nullptr || info == nullptr || level != GetFileExInfoStandard) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  struct stat status;
+  if (::stat(nativePath, &status) != 0) {
+    return Fail(posix_standin::Win32ErrorForPath(errno, nativePath));
+  }
+  auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(info);
+  data->dwFileAttributes = AttributesOf(status);
+  data->ftCreationTime = ToFileTime(status.st_ctim);
+  data->ftLastAccessTime = ToFileTime(status.st_atim);
+  data->ftLastWriteTime = ToFileTime(status.st_mtim);
+  uint64_t size = S_ISDIR(status.st_mode) ? 0 : static_cast<uint64_t>(status.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size);
+  return TRUE;
+}
+
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  return GetFileAttributesExW(posix_standin::NativePathFromWide(path).c_str(), level, info);
+}
+
+BOOL GetVolumePathNameW(const char* nativePath, LPWSTR volumePath, DWORD length) {
+  if (nativePath == nullptr || nativePath[0] == '\0' || volumePath == nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  std::string absolute;
+  if (!MakeAbsolute(nativePath, absolute)) return Fail(Win32ErrorFromErrno(errno));
+  std::unique_ptr<char, decltype(&std::free)> real(
+      ::realpath(NearestExisting(absolute).c_str(), nullptr), &std::free);
+  if (!real) return Fail(Win32ErrorFromErrno(errno));
+  std::string mountPoint;
+  if (!MountPointFromTable(real.get(), mountPoint)) mountPoint = MountPointByDevice(real.get());
+  if (mountPoint.empty() || mountPoint.back() != '/') mountPoint.push_back('/');
+
+  std::basic_string<WCHAR> wide = posix_standin::WideFromUtf8(mountPoint);
+  if (wide.size() + 1 > length) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  std::copy(wide.begin(), wide.end(), volumePath);
+  volumePath[wide.size()] = 0;
+  return TRUE;
+}
+
+BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length) {
+  if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  return GetVolumePathNameW(posix_standin::NativePathFromWide(path).c_str(), volumePath, length);
+}
+
+BOOL GetDiskFreeSpaceW(LPCWSTR rootPath, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                       LPDWORD freeClusters, LPDWORD totalClusters) {
+  std::string root = rootPath == nullptr ? "." : posix_standin::NativePathFromWide(rootPath);
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  struct statvfs volume;
+  if (root.empty() || ::statvfs(root.c_str(), &volume) != 0) {
+    return Fail(posix_standin::Win32ErrorForPath(root.empty() ? ENOENT : errno, root));
+  }
+  uint32_t sector = DirectIoAlignment(root);
+  uint64_t blockBytes = volume.f_frsize != 0 ? volume.f_frsize : volume.f_bsize;
+  uint64_t perCluster = sector != 0 ? std::max<uint64_t>(1, blockBytes / sector) : 1;
+  uint64_t clusterBytes = perCluster * (sector != 0 ? sector : std::max<uint64_t>(blockBytes, 1));
+  if (sectorsPerCluster != nullptr) *sectorsPerCluster = static_cast<DWORD>(perCluster);
+  if (bytesPerSector != nullptr) *bytesPerSector = sector;
+  if (freeClusters != nullptr) {
+    *freeClusters = ClampToDword(volume.f_bavail * volume.f_frsize / clusterBytes);
+  }
+  if (totalClusters != nullptr) {
+    *totalClusters = ClampToDword(volume.f_blocks * volume.f_frsize / clusterBytes);
+  }
+  return TRUE;
+}
