@@ -1,1 +1,49 @@
-// Implementation pending.
+#include "engine/text.h"
+
+#include <utility>
+
+namespace quillmere {
+
+// Both conversions pass -1 as the input length: the system reads up to the
+// first NUL and counts the terminator, which is then cut from the result.
+std::string WideToUtf8(const WideString& text) {
+  if (text.empty()) return std::string();
+  int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string result(static_cast<size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], needed, nullptr, nullptr);
+  if (result.back() == '\0') result.pop_back();
+  return result;
+}
+
+WideString Utf8ToWide(const std::string& text) {
+  if (text.empty()) return WideString();
+  int needed = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  WideString result(static_cast<size_t>(needed > 0 ? needed : 0), WCHAR(0));
+  if (needed > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &result[0], needed);
+  if (!result.empty()) result.pop_back();
+  return result;
+}
+
+#if QUILLMERE_NATIVE_PATHS_ARE_UTF8
+
+// Native path text is bytes here: they pass unchanged, so a name that is not
+// valid UTF-8 still names its file. The text is cut at its first NUL, as the
+// conversion on other platforms does.
+std::filesystem::path Utf8ToPath(const std::string& text) {
+  return std::filesystem::path(std::string(text.c_str()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) { return path.native(); }
+
+#else
+
+std::filesystem::path Utf8ToPath(const std::string& text) {
+  return std::filesystem::path(Utf8ToWide(text));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) { return WideToUtf8(path.native()); }
+
+#endif
+
+}  // namespace quillmere
