@@ -32,6 +32,8 @@
 // The program's real command line is UTF-16 (GetCommandLineW); argv is not
 // the user's text.
 #define QUILLMERE_WIDE_COMMAND_LINE 1
+// The GLFW window's native handle, the pickers' owner, is a Win32 HWND.
+#define QUILLMERE_NATIVE_WINDOW_X11 0
 
 #else
 
@@ -45,6 +47,8 @@
 #define QUILLMERE_PATH_SEPARATOR "/"
 // argv already holds the user's bytes (UTF-8 by convention).
 #define QUILLMERE_WIDE_COMMAND_LINE 0
+// The GLFW window's native handle, the pickers' owner, is an X11 window id.
+#define QUILLMERE_NATIVE_WINDOW_X11 1
 
 #endif
 
