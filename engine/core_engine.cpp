@@ -1,1 +1,344 @@
-// Implementation pending.
+#include "engine/core_engine.h"
+
+#include "engine/buffer_size.h"
+#include "engine/file_owners.h"
+#include "engine/sha256_hasher.h"
+#include "engine/win32_file.h"
+
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quillmere {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr uint64_t kSmallSourceLimit = 64 * kMiB;
+constexpr uint64_t kLargeSourceLimit = 512 * kMiB;
+constexpr uint64_t kMiddleBufferSize = 8 * kMiB;
+constexpr uint64_t kMinimumAlignment = 4096;
+constexpr uint32_t kVerifyBufferSize = 1024 * 1024;
+constexpr auto kPauseStep = std::chrono::milliseconds(50);
+constexpr auto kReportInterval = std::chrono::milliseconds(100);
+
+const char kAllocateMessage[] = "Khong the cap phat buffer can le";
+const char kMismatchPrefix[] = "Hash SHA-256 khong khop sau khi sao chep (nguon=";
+
+// Windows reports no code for a write that "succeeds" without writing; this
+// is the one it uses for a device that would not take the data.
+constexpr uint32_t kWriteFaultCode = 29;  // ERROR_WRITE_FAULT
+
+// The working state of one CopySingleFile call. Everything it holds is
+// released by its owners when the call ends, however it ends.
+class FileCopy {
+ public:
+  FileCopy(CoreEngine& engine, const ProgressCallback& onProgress, ControlFlags& flags,
+           const std::string& source, const std::string& destination,
+           const CopyOptions& options)
+      : engine(engine),
+        onProgress(onProgress),
+        flags(flags),
+        source(source),
+        destination(destination),
+        options(options) {}
+
+  bool Run() {
+    Measure();
+    if (!AllocateBuffer() || !OpenSourceFile() || !OpenDestinationFile()) return false;
+    StartCopy();
+    if (size > 0 && !CopyBlocks()) return false;
+    sourceHandle.Close();
+    destinationHandle.Close();
+    if (!CutToFinalSize()) return false;
+    if (size == 0) ReportEmptyFile();
+    if (!options.verify) return true;
+    return engine.VerifyCopy(destination, size, hasher->FinishHex());
+  }
+
+ private:
+  void Measure() {
+    size = GetFileSize64(source);
+    sector = GetSectorSize(destination);
+    bufferSize = ChooseBufferSize(size, sector, options);
+  }
+
+  bool AllocateBuffer() {
+    void* block = AllocateAligned(BufferAllocationSize(bufferSize, sector), BufferAlignment(sector));
+    buffer.reset(static_cast<uint8_t*>(block));
+    if (buffer) return true;
+    ErrorAction ignored = ABORT;
+    engine.ReportError(source, ALLOCATE, 0, kAllocateMessage, ignored);
+    return false;
+  }
+
+  bool OpenSourceFile() { return TakeOpened(OpenSource(source), source, sourceHandle); }
+
+  bool OpenDestinationFile() {
+    return TakeOpened(OpenDestination(destination, size), destination, destinationHandle);
+  }
+
+  // Gives an opened handle to its owner, or reports why the open failed.
+  bool TakeOpened(const OpenResult& opened, const std::string& path, FileHandle& owner) {
+    owner = FileHandle(opened.handle);
+    if (opened.ok) return true;
+    ReportCode(path, OPEN, opened.errorCode);
+    return false;
+  }
+
+  void StartCopy() {
+    progress.currentFile = source;
+    progress.fileSize = size;
+    copied = 0;
+    lastReportTime = Clock::now();
+    copiedAtLastReport = 0;
+    // Set up even without verification: a hashing provider that cannot be
+    // had ends the copy the same way in both modes.
+    hasher.emplace();
+  }
+
+  // True when the loop ran to its end or the source ended early; false
+  // after a stop (skip or cancel) or a give-up.
+  bool CopyBlocks() {
+    while (copied < size) {
+      if (StopRequested()) return false;
+      uint32_t bytesRead = 0;
+      if (!ReadBlock(bytesRead)) return false;
+      if (bytesRead == 0) return true;
+      if (options.verify) hasher->Update(buffer.get(), bytesRead);
+      if (!WriteBlock(bytesRead)) return false;
+      copied += bytesRead;
+      ReportProgressIfDue(Clock::now());
+    }
+    return true;
+  }
+
+  // The flags in their fixed order: cancel, skip (consumed), pause, cancel.
+  bool StopRequested() {
+    if (flags.cancelRequested.load()) return true;
+    if (flags.skipRequested.exchange(false)) return true;
+    WaitWhilePaused();
+    return flags.cancelRequested.load();
+  }
+
+  void WaitWhilePaused() {
+    while (flags.paused.load()) {
+      if (flags.cancelRequested.load()) return;
+      std::this_thread::sleep_for(kPauseStep);
+    }
+  }
+
+  // Every read asks for the whole buffer, the last block's too.
+  bool ReadBlock(uint32_t& bytesRead) {
+    int32_t retries = 0;
+    for (;;) {
+      uint32_t code = 0;
+      bytesRead = 0;
+      if (ReadChunk(sourceHandle.get(), buffer.get(), static_cast<uint32_t>(bufferSize), bytesRead,
+                    code)) {
+        return true;
+      }
+      if (!RetryAfterFailure(source, READ, code, retries)) return false;
+    }
+  }
+
+  // Writes length bytes of the buffer; a repetition resumes at the first
+  // byte not yet written, and the block's retries count across partial
+  // successes.
+  bool WriteBlock(uint32_t length) {
+    uint32_t written = 0;
+    int32_t retries = 0;
+    while (written < length) {
+      uint32_t count = 0;
+      uint32_t code = 0;
+      if (WriteRest(written, length - written, count, code)) {
+        written += count;
+      } else if (!RetryAfterFailure(destination, WRITE, code, retries)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A write that succeeds without writing anything would never advance the
+  // block; it counts as a failed write.
+  bool WriteRest(uint32_t offset, uint32_t length, uint32_t& count, uint32_t& code) {
+    if (!WriteChunk(destinationHandle.get(), buffer.get() + offset, length, sector, count, code)) {
+      return false;
+    }
+    if (count > 0) return true;
+    code = kWriteFaultCode;
+    return false;
+  }
+
+  // Reports a failed read or write and says whether to repeat it: only on a
+  // RETRY answer, and only while the counter is below maxRetries.
+  bool RetryAfterFailure(const std::string& path, CopyStage stage, uint32_t code,
+                         int32_t& retries) {
+    ErrorAction action = ReportCode(path, stage, code);
+    if (action != RETRY || retries >= options.maxRetries) return false;
+    ++retries;
+    return true;
+  }
+
+  ErrorAction ReportCode(const std::string& path, CopyStage stage, uint32_t code) {
+    const int32_t signedCode = static_cast<int32_t>(code);
+    ErrorAction action = ABORT;
+    engine.ReportError(path, stage, signedCode, FormatWin32Error(signedCode), action);
+    return action;
+  }
+
+  // At most one report per interval, plus the one for the block that
+  // completes the file.
+  void ReportProgressIfDue(Clock::time_point now) {
+    if (!onProgress) return;
+    const Clock::duration elapsed = now - lastReportTime;
+    if (elapsed < kReportInterval && copied < size) return;
+    const int64_t nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+    const double seconds = static_cast<double>(nanoseconds) / 1e9;
+    const uint64_t bytes = copied - copiedAtLastReport;
+    progress.fileCopied = copied;
+    progress.speed = seconds > 0 ? static_cast<double>(bytes) / static_cast<double>(kMiB) / seconds
+                                 : 0.0;
+    onProgress(progress);
+    lastReportTime = now;
+    copiedAtLastReport = copied;
+  }
+
+  void ReportEmptyFile() {
+    if (!onProgress) return;
+    progress.fileCopied = 0;
+    progress.speed = 0.0;
+    onProgress(progress);
+  }
+
+  // Runs with both copy handles closed, since the destination was opened
+  // without sharing. Cuts the sector tail of the last write, always to the
+  // measured size.
+  bool CutToFinalSize() {
+    if (SetFinalSize(destination, size)) return true;
+    const uint32_t code = GetLastWin32Error();
+    ReportCode(destination, WRITE, code);
+    return false;
+  }
+
+  CoreEngine& engine;
+  const ProgressCallback& onProgress;
+  ControlFlags& flags;
+  const std::string& source;
+  const std::string& destination;
+  const CopyOptions& options;
+
+  uint64_t size = 0;
+  uint32_t sector = 0;
+  uint64_t bufferSize = 0;
+  AlignedBuffer buffer;
+  FileHandle sourceHandle;
+  FileHandle destinationHandle;
+  std::optional<Sha256Hasher> hasher;
+  ProgressInfo progress;
+  uint64_t copied = 0;
+  Clock::time_point lastReportTime;
+  uint64_t copiedAtLastReport = 0;
+};
+
+}  // namespace
+
+uint64_t ChooseBufferSize(uint64_t sourceSize, uint32_t sectorSize, const CopyOptions& options) {
+  uint64_t size = options.largeFileBufferSize;
+  if (sourceSize <= kSmallSourceLimit) {
+    size = options.smallFileBufferSize;
+  } else if (sourceSize <= kLargeSourceLimit) {
+    size = kMiddleBufferSize;
+  }
+  if (sectorSize != 0 && size % sectorSize != 0) size += sectorSize - size % sectorSize;
+  return size;
+}
+
+uint64_t BufferAlignment(uint32_t sectorSize) {
+  return sectorSize > kMinimumAlignment ? sectorSize : kMinimumAlignment;
+}
+
+uint64_t BufferAllocationSize(uint64_t bufferSize, uint32_t sectorSize) {
+  return bufferSize + sectorSize;
+}
+
+CoreEngine::CoreEngine(ProgressCallback onProgress, ErrorCallback onError,
+                       ControlFlags* controlFlags)
+    : onProgress(std::move(onProgress)), onError(std::move(onError)), controlFlags(controlFlags) {}
+
+// Members go in reverse order: onError first, then onProgress.
+CoreEngine::~CoreEngine() = default;
+
+bool CoreEngine::CopySingleFile(const std::string& source, const std::string& destination,
+                                const CopyOptions& options) {
+  FileCopy copy(*this, onProgress, *controlFlags, source, destination, options);
+  return copy.Run();
+}
+
+void CoreEngine::ReportError(const std::string& path, CopyStage stage, int32_t code,
+                             const std::string& message, ErrorAction& action) {
+  if (!onError) {
+    action = ABORT;
+    return;
+  }
+  CopyError error;
+  error.path = path;
+  error.stage = stage;
+  error.code = code;
+  error.message = message;
+  action = onError(error);
+}
+
+namespace {
+
+// Reads the file through the handle to its end or until size bytes are
+// hashed; false after a failed read, with its code.
+bool HashFile(HANDLE handle, uint64_t size, Sha256Hasher& hasher, uint64_t& total,
+              uint32_t& code) {
+  std::vector<uint8_t> buffer(kVerifyBufferSize);
+  total = 0;
+  while (total < size) {
+    uint32_t bytesRead = 0;
+    if (!ReadChunk(handle, buffer.data(), kVerifyBufferSize, bytesRead, code)) return false;
+    if (bytesRead == 0) break;
+    hasher.Update(buffer.data(), bytesRead);
+    total += bytesRead;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CoreEngine::VerifyCopy(const std::string& destination, uint64_t size,
+                            const std::string& sourceHex) {
+  ErrorAction ignored = ABORT;
+  const OpenResult opened = OpenForVerify(destination);
+  FileHandle handle(opened.handle);
+  if (!opened.ok) {
+    const int32_t code = static_cast<int32_t>(opened.errorCode);
+    ReportError(destination, VERIFY, code, FormatWin32Error(code), ignored);
+    return false;
+  }
+  Sha256Hasher hasher;
+  uint64_t total = 0;
+  uint32_t readCode = 0;
+  if (!HashFile(handle.get(), size, hasher, total, readCode)) {
+    const int32_t code = static_cast<int32_t>(readCode);
+    ReportError(destination, VERIFY, code, FormatWin32Error(code), ignored);
+    return false;
+  }
+  handle.Close();
+  if (total != size) return false;
+  const std::string destinationHex = hasher.FinishHex();
+  if (destinationHex == sourceHex) return true;
+  ReportError(destination, VERIFY, 0,
+              kMismatchPrefix + sourceHex + ", dich=" + destinationHex + ")", ignored);
+  return false;
+}
+
+}  // namespace quillmere

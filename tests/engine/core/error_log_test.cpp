@@ -1,0 +1,152 @@
+#include "engine/error_log.h"
+
+#include "engine/text.h"
+
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using quillmere::CopyError;
+using quillmere::ErrorLog;
+
+const char kTimestamp[] = R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] )";
+
+// The log as a text stream gives it back: line ends as the program sees them.
+std::string ReadLog(const std::string& path) {
+  std::ifstream in(quillmere::Utf8ToPath(path));
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+CopyError MakeError(int32_t stage, int32_t code, std::string path, std::string message) {
+  CopyError error;
+  error.stage = static_cast<quillmere::CopyStage>(stage);
+  error.code = code;
+  error.path = std::move(path);
+  error.message = std::move(message);
+  return error;
+}
+
+// The line without its timestamp; fails when the timestamp is malformed.
+std::string WithoutTimestamp(const std::string& line) {
+  std::smatch match;
+  EXPECT_TRUE(std::regex_search(line, match, std::regex(std::string("^") + kTimestamp)))
+      << line;
+  return match.empty() ? line : match.suffix().str();
+}
+
+class ErrorLogTest : public ::testing::Test {
+ protected:
+  std::string WriteOne(const CopyError& error, int32_t action) {
+    std::filesystem::remove(quillmere::Utf8ToPath(logPath));
+    ErrorLog(logPath).Write(error, static_cast<quillmere::ErrorAction>(action));
+    return WithoutTimestamp(ReadLog(logPath));
+  }
+
+  testing_support::TempDir dir;
+  std::string logPath = dir.File("quillmere_errors.log");
+};
+
+TEST_F(ErrorLogTest, WritesEveryStageWord) {
+  const char* words[] = {"OPEN", "READ", "WRITE", "CLOSE", "CREATE_DIR", "ALLOCATE", "VERIFY"};
+  for (int32_t stage = 0; stage < 7; ++stage) {
+    EXPECT_EQ(WriteOne(MakeError(stage, 5, "C:\\a b.txt", "Access is denied."), 0),
+              std::string(words[stage]) + " SKIP code=5 file=\"C:\\a b.txt\" msg=\"Access is denied.\"\n");
+  }
+}
+
+TEST_F(ErrorLogTest, WritesEveryActionWord) {
+  EXPECT_EQ(WriteOne(MakeError(1, 30, "p", "m"), 0), "READ SKIP code=30 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(1, 30, "p", "m"), 1), "READ RETRY code=30 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(1, 30, "p", "m"), 2), "READ ABORT code=30 file=\"p\" msg=\"m\"\n");
+}
+
+TEST_F(ErrorLogTest, UnknownStageAndActionAreWrittenUnknown) {
+  EXPECT_EQ(WriteOne(MakeError(7, 0, "p", "m"), 0), "UNKNOWN SKIP code=0 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(-1, 0, "p", "m"), 2), "UNKNOWN ABORT code=0 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(6, 0, "p", "m"), 3), "VERIFY UNKNOWN code=0 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(6, 0, "p", "m"), -1), "VERIFY UNKNOWN code=0 file=\"p\" msg=\"m\"\n");
+}
+
+TEST_F(ErrorLogTest, CodesAreSignedDecimal) {
+  EXPECT_EQ(WriteOne(MakeError(0, -5, "p", "m"), 0), "OPEN SKIP code=-5 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(0, -2147483647 - 1, "p", "m"), 0),
+            "OPEN SKIP code=-2147483648 file=\"p\" msg=\"m\"\n");
+  EXPECT_EQ(WriteOne(MakeError(0, 1234567, "p", "m"), 0),
+            "OPEN SKIP code=1234567 file=\"p\" msg=\"m\"\n");
+}
+
+TEST_F(ErrorLogTest, PathAndMessageAreWrittenUnchanged) {
+  EXPECT_EQ(WriteOne(MakeError(2, 0, "", ""), 0), "WRITE SKIP code=0 file=\"\" msg=\"\"\n");
+  EXPECT_EQ(WriteOne(MakeError(2, 0, "a \"quoted\" name", "say \"no\""), 0),
+            "WRITE SKIP code=0 file=\"a \"quoted\" name\" msg=\"say \"no\"\"\n");
+  EXPECT_EQ(WriteOne(MakeError(2, 0, "th\xc6\xb0 m\xe1\xbb\xa5" "c", "d\xc3\xb2ng 1\nd\xc3\xb2ng 2"), 0),
+            "WRITE SKIP code=0 file=\"th\xc6\xb0 m\xe1\xbb\xa5" "c\" msg=\"d\xc3\xb2ng 1\nd\xc3\xb2ng 2\"\n");
+}
+
+TEST_F(ErrorLogTest, FirstLineCreatesFileAndLaterLinesAppend) {
+  testing_support::WriteText(quillmere::Utf8ToPath(logPath), "earlier line\n");
+  ErrorLog log(logPath);
+  log.Write(MakeError(0, 2, "a", "one"), quillmere::SKIP);
+  log.Write(MakeError(1, 3, "b", "two"), quillmere::RETRY);
+  ErrorLog(logPath).Write(MakeError(2, 4, "c", "three"), quillmere::ABORT);
+  std::istringstream lines(ReadLog(logPath));
+  std::string line;
+  std::vector<std::string> seen;
+  while (std::getline(lines, line)) seen.push_back(line);
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0], "earlier line");
+  EXPECT_EQ(WithoutTimestamp(seen[1]), "OPEN SKIP code=2 file=\"a\" msg=\"one\"");
+  EXPECT_EQ(WithoutTimestamp(seen[2]), "READ RETRY code=3 file=\"b\" msg=\"two\"");
+  EXPECT_EQ(WithoutTimestamp(seen[3]), "WRITE ABORT code=4 file=\"c\" msg=\"three\"");
+}
+
+TEST_F(ErrorLogTest, MissingFolderOrEmptyPathIsSkippedSilently) {
+  const std::string missing = dir.File("no-such-folder/quillmere_errors.log");
+  EXPECT_NO_THROW(ErrorLog(missing).Write(MakeError(0, 2, "a", "b"), quillmere::SKIP));
+  EXPECT_FALSE(std::filesystem::exists(quillmere::Utf8ToPath(missing).parent_path()));
+  EXPECT_NO_THROW(ErrorLog("").Write(MakeError(0, 2, "a", "b"), quillmere::SKIP));
+}
+
+TEST_F(ErrorLogTest, BuildingTheLogTouchesNothing) {
+  ErrorLog log(logPath);
+  EXPECT_FALSE(std::filesystem::exists(quillmere::Utf8ToPath(logPath)));
+}
+
+TEST_F(ErrorLogTest, NonAsciiLogPathIsWritten) {
+  const std::string folder =
+      quillmere::PathToUtf8(dir.path()) + QUILLMERE_PATH_SEPARATOR + "Ng\xc6\xb0\xe1\xbb\x9di d\xc3\xb9ng";
+  ASSERT_TRUE(std::filesystem::create_directory(quillmere::Utf8ToPath(folder)));
+  const std::string path = folder + QUILLMERE_PATH_SEPARATOR + "quillmere_errors.log";
+  ErrorLog(path).Write(MakeError(4, 80, "x", "y"), quillmere::SKIP);
+  EXPECT_EQ(WithoutTimestamp(ReadLog(path)), "CREATE_DIR SKIP code=80 file=\"x\" msg=\"y\"\n");
+}
+
+std::string LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  return text;
+}
+
+TEST(CurrentTimestamp, IsLocalTimeToTheSecond) {
+  const std::string before = LocalNow();
+  const std::string stamp = quillmere::CurrentTimestamp();
+  const std::string after = LocalNow();
+  EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")))
+      << stamp;
+  // The format orders as text in time order (within one offset from UTC).
+  EXPECT_LE(before, stamp);
+  EXPECT_LE(stamp, after);
+}
+
+}  // namespace
