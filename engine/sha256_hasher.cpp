@@ -20,6 +20,10 @@ namespace {
 constexpr ULONG kFallbackObjectLength = 256;
 constexpr ULONG kDigestLength = 32;
 
+// The NT_SUCCESS test: negative statuses are failures (not every header set
+// defines the macro).
+bool Succeeded(NTSTATUS status) { return status >= 0; }
+
 // The provider's hash-object size; its status is not needed, since a value
 // left at 0 falls back to a size that serves every provider.
 ULONG HashObjectLength(BCRYPT_ALG_HANDLE algorithm) {
@@ -33,7 +37,7 @@ ULONG HashObjectLength(BCRYPT_ALG_HANDLE algorithm) {
 // Opens the provider and creates the hash in state. On a throw nothing stays
 // open: the provider is closed here before the exception leaves.
 void SetUp(Sha256State& state) {
-  if (!NT_SUCCESS(BCryptOpenAlgorithmProvider(&state.algorithm, BCRYPT_SHA256_ALGORITHM,
+  if (!Succeeded(BCryptOpenAlgorithmProvider(&state.algorithm, BCRYPT_SHA256_ALGORITHM,
                                               nullptr, 0))) {
     state.algorithm = nullptr;
     throw std::runtime_error("BCryptOpenAlgorithmProvider that bai");
@@ -47,7 +51,7 @@ void SetUp(Sha256State& state) {
   }
   NTSTATUS status = BCryptCreateHash(state.algorithm, &state.hash, state.hashObject.data(),
                                      static_cast<ULONG>(state.hashObject.size()), nullptr, 0, 0);
-  if (!NT_SUCCESS(status)) {
+  if (!Succeeded(status)) {
     BCryptCloseAlgorithmProvider(state.algorithm, 0);
     state.algorithm = nullptr;
     state.hash = nullptr;

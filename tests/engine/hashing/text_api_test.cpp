@@ -29,10 +29,13 @@ TEST(Utf8ToUtf16Call, ConvertsIntoExactBufferAndRefusesSmallerOne) {
   SetLastError(0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, kMixed, -1, out, 4), 0);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-  // Room for the high surrogate but not its partner.
+#if QUILLMERE_POSIX_STANDIN
+  // Room for the high surrogate but not its partner: the stand-in never
+  // hands out half a pair or any partial result.
   SetLastError(0);
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, kMixed, 7, out, 3), 0);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+#endif
 }
 
 TEST(Utf8ToUtf16Call, RefusesBadCodePageAndNullInput) {
