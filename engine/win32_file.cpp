@@ -3,6 +3,7 @@
 
 #include "engine/text.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -57,7 +58,10 @@ std::string UnknownError(int32_t code) { return "Unknown error (" + std::to_stri
 void* AllocateAligned(uint64_t size, uint64_t alignment) {
   if (!IsPowerOfTwo(alignment)) return nullptr;
   const uint64_t overhead = alignment - 1 + sizeof(void*);
-  if (size > UINT64_MAX - overhead || size + overhead > SIZE_MAX) return nullptr;
+  // No object may be larger than PTRDIFF_MAX, so such a request cannot succeed.
+  if (size > UINT64_MAX - overhead || size + overhead > static_cast<uint64_t>(PTRDIFF_MAX)) {
+    return nullptr;
+  }
   void* raw = std::malloc(static_cast<size_t>(size + overhead));
   if (raw == nullptr) return nullptr;
   const uintptr_t start = reinterpret_cast<uintptr_t>(raw) + sizeof(void*);

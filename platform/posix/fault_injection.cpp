@@ -14,14 +14,18 @@ namespace fault_injection {
 
 namespace {
 
-// Calls numbered first .. first+count-1 are hit; value is the code or limit.
+// Calls numbered first .. first+count-1, counted from the call after the one
+// numbered base, are hit; value is the code or the limit. Each range keeps
+// its own base, so arming one fault does not move another.
 struct CallRange {
   std::atomic<bool> armed{false};
+  std::atomic<unsigned> base{0};
   std::atomic<unsigned> first{0};
   std::atomic<unsigned> count{0};
   std::atomic<DWORD> value{0};
 
-  void Arm(unsigned firstCall, unsigned callCount, DWORD armedValue) {
+  void Arm(unsigned callsSoFar, unsigned firstCall, unsigned callCount, DWORD armedValue) {
+    base.store(callsSoFar, std::memory_order_relaxed);
     first.store(firstCall, std::memory_order_relaxed);
     count.store(callCount, std::memory_order_relaxed);
     value.store(armedValue, std::memory_order_relaxed);
@@ -30,15 +34,20 @@ struct CallRange {
   void Disarm() { armed.store(false, std::memory_order_release); }
   bool Hits(unsigned call, DWORD& hitValue) const {
     if (!armed.load(std::memory_order_acquire)) return false;
+    unsigned number = call - base.load(std::memory_order_relaxed);
     unsigned start = first.load(std::memory_order_relaxed);
-    if (call < start || call - start >= count.load(std::memory_order_relaxed)) return false;
+    if (number < start || number - start >= count.load(std::memory_order_relaxed)) return false;
     hitValue = value.load(std::memory_order_relaxed);
     return true;
   }
 };
 
+// Calls since the program started; the public counters report them from a
+// base that arming and resetting move.
 std::atomic<unsigned> readCalls{0};
 std::atomic<unsigned> writeCalls{0};
+std::atomic<unsigned> readBase{0};
+std::atomic<unsigned> writeBase{0};
 CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
@@ -50,18 +59,18 @@ std::function<void(const std::string&, DWORD)> openHook;
 }  // namespace
 
 void FailReads(unsigned first, unsigned count, DWORD code) {
-  readCalls.store(0);
-  failedReads.Arm(first, count, code);
+  readBase.store(readCalls.load());
+  failedReads.Arm(readBase.load(), first, count, code);
 }
 
 void FailWrites(unsigned first, unsigned count, DWORD code) {
-  writeCalls.store(0);
-  failedWrites.Arm(first, count, code);
+  writeBase.store(writeCalls.load());
+  failedWrites.Arm(writeBase.load(), first, count, code);
 }
 
 void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes) {
-  writeCalls.store(0);
-  shortenedWrites.Arm(first, count, maxBytes);
+  writeBase.store(writeCalls.load());
+  shortenedWrites.Arm(writeBase.load(), first, count, maxBytes);
 }
 
 void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook) {
@@ -80,15 +89,15 @@ int HandleDescriptor(HANDLE handle) {
   return file == nullptr ? -1 : file->fd;
 }
 
-unsigned ReadCalls() { return readCalls.load(); }
-unsigned WriteCalls() { return writeCalls.load(); }
+unsigned ReadCalls() { return readCalls.load() - readBase.load(); }
+unsigned WriteCalls() { return writeCalls.load() - writeBase.load(); }
 
 void ResetFileFaults() {
   failedReads.Disarm();
   failedWrites.Disarm();
   shortenedWrites.Disarm();
-  readCalls.store(0);
-  writeCalls.store(0);
+  readBase.store(readCalls.load());
+  writeBase.store(writeCalls.load());
   SetOpenHook(nullptr);
 }
 

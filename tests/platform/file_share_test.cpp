@@ -1,0 +1,226 @@
+// Share modes, creation rules and open failures of the stand-in's CreateFileW.
+#include "platform/posix/fault_injection.h"
+#include "tests/platform/platform_test_support.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform_test::kExclusive;
+using platform_test::Open;
+using testing_support::PatternBytes;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+
+class CreateFileShare : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    original = dir.File("data.bin");
+    WriteBytes(original, content);
+    second = original;
+    if (GetParam()) {  // reach the same file through a hard link
+      second = dir.File("link.bin");
+      fs::create_hard_link(original, second);
+    }
+  }
+  void TearDown() override {
+    for (HANDLE handle : {first, other}) {
+      if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+  }
+
+  TempDir dir;
+  std::vector<uint8_t> content = PatternBytes(10000, 7);
+  std::string original;
+  std::string second;
+  HANDLE first = INVALID_HANDLE_VALUE;
+  HANDLE other = INVALID_HANDLE_VALUE;
+};
+
+TEST_P(CreateFileShare, ReadersShareButExclusiveWriterConflictsBothWays) {
+  first = Open(original, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  other = Open(second, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE) << "two readers that share reading";
+  CloseHandle(other);
+  other = INVALID_HANDLE_VALUE;
+
+  EXPECT_EQ(Open(second, GENERIC_WRITE, kExclusive, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+
+  CloseHandle(first);
+  first = Open(second, GENERIC_WRITE, kExclusive, OPEN_EXISTING);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE) << "the reader's lock goes with its handle";
+  EXPECT_EQ(Open(original, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+}
+
+TEST_P(CreateFileShare, CreateAlwaysNeverEmptiesAFileBeingRead) {
+  first = Open(original, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+
+  EXPECT_EQ(Open(second, GENERIC_WRITE, kExclusive, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ReadBytes(original), content);
+
+  std::vector<uint8_t> readBack(content.size() + 10);
+  DWORD count = 0;
+  ASSERT_TRUE(ReadFile(first, readBack.data(), static_cast<DWORD>(readBack.size()), &count,
+                       nullptr));
+  readBack.resize(count);
+  EXPECT_EQ(readBack, content) << "the reader still sees every byte";
+}
+
+TEST_P(CreateFileShare, ReadOnlyHandleThatSharesNothingKeepsReadersOut) {
+  first = Open(original, GENERIC_READ, kExclusive, OPEN_EXISTING);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(second, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+}
+
+TEST_P(CreateFileShare, WriterThatSharesReadingLetsReadersInButNotExclusiveWriters) {
+  first = Open(original, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  other = Open(second, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  EXPECT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(second, GENERIC_WRITE, kExclusive, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ReadBytes(original), content);
+}
+
+INSTANTIATE_TEST_SUITE_P(SamePathOrHardLink, CreateFileShare, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("HardLink") : std::string("SamePath");
+                         });
+
+TEST(CreateFileShareAcrossProcesses, ReaderInAnotherProcessBlocksExclusiveWriter) {
+  TempDir dir;
+  std::string path = dir.File("shared.bin");
+  WriteBytes(path, PatternBytes(100));
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    char mark = reader == INVALID_HANDLE_VALUE ? 'n' : 'y';
+    (void)!::write(ready[1], &mark, 1);
+    (void)!::read(done[0], &mark, 1);
+    ::_exit(0);
+  }
+  char mark = 0;
+  ASSERT_EQ(::read(ready[0], &mark, 1), 1);
+  ASSERT_EQ(mark, 'y');
+  EXPECT_EQ(Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ReadBytes(path), PatternBytes(100));
+  (void)!::write(done[1], &mark, 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+}
+
+TEST(CreateFileDisposition, CreateAlwaysCreatesOrEmptiesAFreeFile) {
+  TempDir dir;
+  std::string path = dir.File("target.bin");
+  HANDLE created = Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS);
+  ASSERT_NE(created, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(created);
+  EXPECT_TRUE(fs::exists(path));
+
+  WriteBytes(path, PatternBytes(5000));
+  HANDLE emptied = Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS);
+  ASSERT_NE(emptied, INVALID_HANDLE_VALUE);
+  CloseHandle(emptied);
+  EXPECT_EQ(fs::file_size(path), 0u);
+}
+
+TEST(CreateFileDisposition, CreateNewRefusesAnExistingFile) {
+  TempDir dir;
+  std::string path = dir.File("exists.bin");
+  WriteBytes(path, PatternBytes(10));
+  EXPECT_EQ(Open(path, GENERIC_WRITE, kExclusive, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_EQ(ReadBytes(path), PatternBytes(10));
+}
+
+TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {
+  TempDir dir;
+  std::string missingFile = dir.File("absent.bin");
+  EXPECT_EQ(Open(missingFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(missingFile, GENERIC_WRITE, kExclusive, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fs::exists(missingFile));
+
+  EXPECT_EQ(Open(dir.File("no/such/file.bin"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(Open(dir.File("no/file.bin"), GENERIC_WRITE, kExclusive, CREATE_ALWAYS),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+  WriteBytes(dir.File("plain"), PatternBytes(1));
+  EXPECT_EQ(Open(dir.File("plain/inner"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+  EXPECT_EQ(Open("", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(CreateFileFailure, FolderIsRefusedWithAccessDenied) {
+  TempDir dir;
+  EXPECT_EQ(Open(dir.path().string(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Open(dir.path().string(), GENERIC_WRITE, kExclusive, CREATE_ALWAYS),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(fs::is_directory(dir.path()));
+}
+
+TEST(CreateFileFailure, FileTheUserMayNotReadIsAccessDenied) {
+  TempDir dir;
+  std::string path = dir.File("private.bin");
+  WriteBytes(path, PatternBytes(10));
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  int status = platform_test::RunAsNobody([&] {
+    HANDLE handle = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (handle != INVALID_HANDLE_VALUE) return 1;
+    return GetLastError() == ERROR_ACCESS_DENIED ? 0 : 2;
+  });
+  if (status == 255) GTEST_SKIP() << "cannot drop to user nobody here";
+  EXPECT_EQ(status, 0);
+}
+
+TEST(CreateFileHook, SeesEveryOpenWithItsPathAndAccess) {
+  TempDir dir;
+  std::string path = dir.File("hooked.bin");
+  std::string seenPath;
+  DWORD seenAccess = 0;
+  fault_injection::SetOpenHook([&](const std::string& nativePath, DWORD access) {
+    seenPath = nativePath;
+    seenAccess = access;
+  });
+  HANDLE handle = Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS);
+  fault_injection::ResetFileFaults();
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  CloseHandle(handle);
+  EXPECT_EQ(seenPath, path);
+  EXPECT_EQ(seenAccess, GENERIC_WRITE);
+}
+
+}  // namespace
