@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 
 namespace cli_test {
 
@@ -15,11 +15,18 @@ const char kSingleFileFailed[] = "\nThat bai hoac da bi bo qua.\n";
 
 namespace {
 
-// "%5.1f": at least 5 characters, right-aligned, one decimal.
+// "%5.1f" and "%7.1f": right-aligned in at least `width` characters, digits,
+// a point and one decimal.
 bool IsFixedWidthNumber(const std::string& field, size_t width) {
-  static const std::regex number(R"(^ *\d+\.\d$)");
-  if (!std::regex_match(field, number)) return false;
-  return field.size() == width || (field.size() > width && field[0] != ' ');
+  const size_t digits = field.find_first_not_of(' ');
+  if (digits == std::string::npos || field.size() < width) return false;
+  if (field.size() > width && digits != 0) return false;
+  const size_t point = field.size() - 2;
+  if (field[point] != '.' || point == digits) return false;
+  for (size_t i = digits; i < field.size(); ++i) {
+    if (i != point && !std::isdigit(static_cast<unsigned char>(field[i]))) return false;
+  }
+  return true;
 }
 
 std::string TrimPadding(const std::string& field) {
@@ -27,33 +34,70 @@ std::string TrimPadding(const std::string& field) {
   return end == std::string::npos ? std::string() : field.substr(0, end + 1);
 }
 
-bool ParseProgressLine(const std::string& text, ProgressLine& line) {
-  static const std::regex longForm(
-      R"(^\[Tong ([ 0-9.]{5,})%\] (.*) ([ 0-9.]{5,})%  ([ 0-9.]{7,}) MB/s$)");
-  static const std::regex shortForm(R"(^(.*) ([ 0-9.]{5,})%  ([ 0-9.]{7,}) MB/s$)");
-  std::smatch match;
-  std::string total;
-  if (std::regex_match(text, match, longForm)) {
-    line.longForm = true;
-    total = match[1];
-    if (!IsFixedWidthNumber(total, 5)) return false;
-    line.totalPercent = std::stod(total);
-  } else if (text.rfind("[Tong", 0) != 0 && std::regex_match(text, match, shortForm)) {
-    line.longForm = false;
-  } else {
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// "[Tong ttt.t%] " is taken off the front of a long-form line.
+bool TakeTotal(std::string& text, ProgressLine& line) {
+  line.longForm = StartsWith(text, "[Tong ");
+  if (!line.longForm) return true;
+  const size_t close = text.find("%] ");
+  if (close == std::string::npos) return false;
+  const std::string total = text.substr(6, close - 6);
+  if (!IsFixedWidthNumber(total, 5)) return false;
+  line.totalPercent = std::stod(total);
+  text.erase(0, close + 3);
+  return true;
+}
+
+// What remains: "<path padded to 35> fff.f%  sssss.s MB/s".
+bool ParseFileFields(const std::string& text, ProgressLine& line) {
+  if (!EndsWith(text, " MB/s")) return false;
+  const size_t gap = text.rfind("%  ");
+  if (gap == std::string::npos || gap < 6) return false;
+  const std::string speed = text.substr(gap + 3, text.size() - 5 - (gap + 3));
+  const std::string file = text.substr(gap - 5, 5);
+  if (text[gap - 6] != ' ' || !IsFixedWidthNumber(file, 5) || !IsFixedWidthNumber(speed, 7)) {
     return false;
   }
-  const size_t first = line.longForm ? 2 : 1;
-  line.pathField = match[first];
-  const std::string file = match[first + 1];
-  const std::string speed = match[first + 2];
-  if (line.pathField.size() < 35 || !IsFixedWidthNumber(file, 5) ||
-      !IsFixedWidthNumber(speed, 7)) {
-    return false;
-  }
+  line.pathField = text.substr(0, gap - 6);
   line.path = TrimPadding(line.pathField);
   line.filePercent = std::stod(file);
   line.speed = std::stod(speed);
+  return line.pathField.size() >= 35;
+}
+
+bool ParseProgressLine(std::string text, ProgressLine& line) {
+  return TakeTotal(text, line) && ParseFileFields(text, line);
+}
+
+// "[LOI] path (giai doan=S, ma loi=C): message"
+bool ParseErrorLine(const std::string& text, ErrorLine& line) {
+  static const std::string stageMark = " (giai doan=";
+  static const std::string codeMark = ", ma loi=";
+  static const std::string messageMark = "): ";
+  if (!StartsWith(text, "[LOI] ")) return false;
+  const size_t stage = text.find(stageMark, 6);
+  const size_t code = text.find(codeMark, stage == std::string::npos ? 0 : stage);
+  const size_t message = text.find(messageMark, code == std::string::npos ? 0 : code);
+  if (stage == std::string::npos || code == std::string::npos || message == std::string::npos) {
+    return false;
+  }
+  const std::string stageText = text.substr(stage + stageMark.size(), code - stage - stageMark.size());
+  const std::string codeText = text.substr(code + codeMark.size(), message - code - codeMark.size());
+  size_t used = 0;
+  line.path = text.substr(6, stage - 6);
+  line.stage = std::stoi(stageText, &used);
+  if (used != stageText.size()) return false;
+  line.code = std::stol(codeText, &used);
+  if (used != codeText.size()) return false;
+  line.message = text.substr(message + messageMark.size());
   return true;
 }
 
@@ -86,18 +130,16 @@ ParsedOutput ParseStandardOutput(const std::string& out) {
 }
 
 std::vector<ErrorLine> ParseErrorLines(const std::string& err) {
-  static const std::regex errorLine(
-      R"(^\[LOI\] (.*) \(giai doan=(-?\d+), ma loi=(-?\d+)\): (.*)$)");
   std::vector<ErrorLine> lines;
   std::string rebuilt;
   for (const std::string& text : SplitLines(err)) {
     if (text.empty()) continue;
-    std::smatch match;
-    if (!std::regex_match(text, match, errorLine)) {
+    ErrorLine line;
+    if (!ParseErrorLine(text, line)) {
       ADD_FAILURE() << "not an error line: [" << text << "]";
       continue;
     }
-    lines.push_back({match[1], std::stoi(match[2]), std::stol(match[3]), match[4]});
+    lines.push_back(line);
     rebuilt += "\n" + text + "\n";
   }
   EXPECT_EQ(err, rebuilt) << "each error line must stand alone between two line breaks";
