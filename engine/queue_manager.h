@@ -7,11 +7,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace quillmere {
+
+class CoreEngine;
 
 struct QueueItem {
   std::string source;       // UTF-8
@@ -45,9 +49,20 @@ class QueueManager {
   QueueManager(const QueueManager&) = delete;
   QueueManager& operator=(const QueueManager&) = delete;
 
-  // Lists one source (a file, or a folder and its whole tree) into items
-  // below destination. False when the source is rejected; listing problems
-  // go to the error log and are never thrown. Not during a run.
+  // Lists one source into Pending items, appended at the end of the queue.
+  // A file gives one file item whose destination is `destination` unchanged.
+  // A folder gives its own folder item (to `destination`), then, parents
+  // before their contents and each folder in the file system's listing
+  // order, an item for every folder and regular file of its tree, placed at
+  // the same relative path below `destination`; no item is ever placed
+  // outside `destination`. Folders the user may not open are passed over
+  // silently; links to folders are listed but not entered. Every file item
+  // raises totalFiles and totalBytes. True when a file was queued or the
+  // folder's walk could be opened; false (one SKIP line in the error log)
+  // when the source is missing, cannot be examined, is neither a file nor a
+  // folder, or cannot be listed. Other listing problems are logged and the
+  // walk goes on; nothing file-system related is thrown. Runs on the
+  // caller's thread, never during Run.
   bool AddSource(const std::string& source, const std::string& destination);
 
   // Appends an item as Pending with an empty message.
@@ -73,6 +88,31 @@ class QueueManager {
   bool Run();
 
  private:
+  // Run's steps and the wrappers handed to the core engine (queue_manager.cpp).
+  void ForwardProgress(const ProgressInfo& info);
+  ErrorAction ForwardError(const CopyError& error);
+  void WaitWhilePaused() const;
+  bool CancelRequested() const;
+  void RunFolderItem(size_t index, const QueueItem& item);
+  // False when the run must stop at a cancel seen right after the copy.
+  bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine);
+
+  // Listing steps (source_listing.cpp).
+  class TreeWalk;
+  bool AddFileSource(const std::filesystem::path& sourcePath,
+                     const std::filesystem::path& destinationPath);
+  bool AddFolderSource(const std::string& source, const std::filesystem::path& sourcePath,
+                       const std::filesystem::path& destinationPath);
+  // Raises totalFiles by one and totalBytes by size, under the mutex.
+  void CountListedFile(uint64_t size);
+
+  // One SKIP line for a file-system failure: the error's Windows code and
+  // its standard-library message.
+  void LogFileSystemError(const std::string& path, CopyStage stage, const std::error_code& error);
+  // The Windows error code for a file-system error (on POSIX hosts the
+  // errno value mapped as the Windows layer maps it).
+  static int32_t Win32CodeOf(const std::error_code& error);
+
   std::vector<QueueItem> items;
   mutable std::mutex mutex;
   uint64_t totalFiles = 0;

@@ -1,1 +1,217 @@
-// Implementation pending.
+// Listing a source into queue items: a file becomes one file item; a folder
+// becomes its own folder item followed by every folder and regular file of
+// its tree, each placed at the same relative path below the destination.
+//
+// The standard recursive folder iterator gives up at its first failure, so
+// the tree is walked here with one folder iterator per open level: a folder
+// that cannot be opened, or whose listing breaks off, is logged and left,
+// and the walk goes on with the next entry of the folder above it.
+#include "engine/queue_manager.h"
+
+#include "engine/text.h"
+#include "platform/win32.h"
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace quillmere {
+namespace {
+
+const char kNotFileOrFolder[] = "Duong dan nguon khong phai file hay thu muc hop le";
+
+// Folders the user may not open list as empty; links to folders are never
+// followed by the iterator itself.
+constexpr fs::directory_options kWalkOptions = fs::directory_options::skip_permission_denied;
+
+// "\\?\" followed by a drive letter and a colon: the form in which a
+// canonical drive path may come back on Windows.
+bool HasDrivePrefix(const fs::path::string_type& text) {
+  using Char = fs::path::value_type;
+  if (text.size() < 6) return false;
+  const Char letter = text[4];
+  const bool isLetter =
+      (letter >= Char('A') && letter <= Char('Z')) || (letter >= Char('a') && letter <= Char('z'));
+  return text[0] == Char('\\') && text[1] == Char('\\') && text[2] == Char('?') &&
+         text[3] == Char('\\') && isLetter && text[5] == Char(':');
+}
+
+// The entry's path relative to the source folder, both in canonical form.
+fs::path CanonicalRelative(const fs::path& entry, const fs::path& source) {
+  const fs::path::string_type& entryText = entry.native();
+  const fs::path::string_type& sourceText = source.native();
+  if (HasDrivePrefix(entryText) && HasDrivePrefix(sourceText)) {
+    return fs::path(entryText.substr(4)).lexically_relative(fs::path(sourceText.substr(4)));
+  }
+  return entry.lexically_relative(source);
+}
+
+// A canonical relative path that does not name a place below the source
+// folder: empty (another drive), "." (the source folder itself), one that
+// climbs out with "..", or one with a root. Joined to the destination it
+// would name the destination folder itself or a place outside it.
+bool LeavesTree(const fs::path& relative) {
+  if (relative.empty() || relative.has_root_path()) return true;
+  const fs::path first = *relative.begin();
+  return first == fs::path(".") || first == fs::path("..");
+}
+
+}  // namespace
+
+// The walk of one folder source. Each open level keeps its folder iterator
+// and the entry names that lead to it from the source folder.
+class QueueManager::TreeWalk {
+ public:
+  TreeWalk(QueueManager& queue, const fs::path& sourcePath, const fs::path& destinationPath)
+      : queue(queue), sourcePath(sourcePath), destinationPath(destinationPath) {}
+
+  // Opens the source folder. A folder the user may not open gives an empty
+  // walk; any other failure is logged with `source` and gives false.
+  bool Open(const std::string& source) {
+    std::error_code error;
+    fs::directory_iterator entries(sourcePath, kWalkOptions, error);
+    if (error && !IsAccessDenied(error)) {
+      queue.LogFileSystemError(source, OPEN, error);
+      return false;
+    }
+    standingAt = source;
+    if (!error && entries != fs::directory_iterator()) {
+      levels.push_back(Level{std::move(entries), fs::path()});
+    }
+    return true;
+  }
+
+  // Hands out every entry, a folder's own entry right before its contents.
+  void Walk() {
+    while (!levels.empty()) {
+      Level& top = levels.back();
+      if (top.entries == fs::directory_iterator()) {
+        levels.pop_back();
+        if (!levels.empty()) Advance(levels.back());
+        continue;
+      }
+      const fs::directory_entry entry = *top.entries;
+      const fs::path relative = top.relative / entry.path().filename();
+      standingAt = PathToUtf8(entry.path());
+      QueueEntry(entry, relative);
+      // A level that is entered is advanced when its contents are done.
+      if (!Enter(entry, relative)) Advance(top);
+    }
+  }
+
+ private:
+  struct Level {
+    fs::directory_iterator entries;
+    fs::path relative;  // walk-relative path of this folder below the source
+  };
+
+  static bool IsAccessDenied(const std::error_code& error) {
+    return Win32CodeOf(error) == static_cast<int32_t>(ERROR_ACCESS_DENIED);
+  }
+
+  // Queues a folder or regular file entry. It goes where its canonical form
+  // lies below the source folder; a link that leads out of the tree (or to
+  // the source folder itself) stays at its own place in the tree, so that no
+  // destination lies outside the destination folder.
+  void QueueEntry(const fs::directory_entry& entry, const fs::path& walkRelative) {
+    const std::string entryText = PathToUtf8(entry.path());
+    std::error_code error;
+    const fs::path canonicalEntry = fs::weakly_canonical(entry.path(), error);
+    fs::path canonicalSource;
+    if (!error) canonicalSource = fs::weakly_canonical(sourcePath, error);
+    if (error) {
+      queue.LogFileSystemError(entryText, OPEN, error);
+      return;
+    }
+    fs::path relative = CanonicalRelative(canonicalEntry, canonicalSource);
+    if (LeavesTree(relative)) relative = walkRelative;
+    const std::string destination = PathToUtf8(destinationPath / relative);
+
+    // Removed entries and dangling links have no kind: left out silently.
+    const fs::file_status status = entry.status(error);
+    if (error) return;
+    if (fs::is_directory(status)) {
+      queue.AddItem(QueueItem{entryText, destination, 0, true});
+    } else if (fs::is_regular_file(status)) {
+      const uint64_t size = entry.file_size(error);
+      const uint64_t listedSize = error ? 0 : size;
+      queue.CountListedFile(listedSize);
+      queue.AddItem(QueueItem{entryText, destination, listedSize, false});
+    }
+  }
+
+  // Opens a real folder (never one reached through a link) as a new level.
+  // False when there is nothing to walk in it.
+  bool Enter(const fs::directory_entry& entry, const fs::path& relative) {
+    std::error_code error;
+    const fs::file_status own = entry.symlink_status(error);
+    if (error || !fs::is_directory(own)) return false;
+    fs::directory_iterator entries(entry.path(), kWalkOptions, error);
+    if (error) {
+      if (!IsAccessDenied(error)) queue.LogFileSystemError(standingAt, OPEN, error);
+      return false;
+    }
+    if (entries == fs::directory_iterator()) return false;
+    levels.push_back(Level{std::move(entries), relative});
+    return true;
+  }
+
+  // Moves a level to its next entry. A listing that breaks off is logged
+  // with the entry the walk stood at and the level ends there.
+  void Advance(Level& level) {
+    std::error_code error;
+    level.entries.increment(error);
+    if (!error) return;
+    if (!IsAccessDenied(error)) queue.LogFileSystemError(standingAt, OPEN, error);
+    level.entries = fs::directory_iterator();
+  }
+
+  QueueManager& queue;
+  const fs::path& sourcePath;
+  const fs::path& destinationPath;
+  std::vector<Level> levels;
+  std::string standingAt;  // UTF-8 path of the last entry handed out
+};
+
+bool QueueManager::AddSource(const std::string& source, const std::string& destination) {
+  const fs::path sourcePath = Utf8ToPath(source);
+  const fs::path destinationPath = Utf8ToPath(destination);
+  std::error_code error;
+  const fs::file_status status = fs::status(sourcePath, error);
+  if (error) {
+    LogFileSystemError(source, OPEN, error);
+    return false;
+  }
+  if (fs::is_regular_file(status)) return AddFileSource(sourcePath, destinationPath);
+  if (fs::is_directory(status)) return AddFolderSource(source, sourcePath, destinationPath);
+  LogError(source, OPEN, 0, kNotFileOrFolder);
+  return false;
+}
+
+bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& destinationPath) {
+  std::error_code error;
+  const uint64_t size = fs::file_size(sourcePath, error);
+  const uint64_t listedSize = error ? 0 : size;
+  CountListedFile(listedSize);
+  AddItem(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), listedSize, false});
+  return true;
+}
+
+bool QueueManager::AddFolderSource(const std::string& source, const fs::path& sourcePath,
+                                   const fs::path& destinationPath) {
+  AddItem(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), 0, true});
+  TreeWalk walk(*this, sourcePath, destinationPath);
+  if (!walk.Open(source)) return false;
+  walk.Walk();
+  return true;
+}
+
+void QueueManager::CountListedFile(uint64_t size) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ++totalFiles;
+  totalBytes += size;
+}
+
+}  // namespace quillmere

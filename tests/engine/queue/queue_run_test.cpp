@@ -1,0 +1,321 @@
+// Running a queue: the stop points, failures the queue finds itself, the
+// wrappers between the core engine and the front end, and whole-tree copies.
+#include "tests/engine/queue/run_fixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace queue_test {
+namespace {
+
+using QueueRun = RunTest;
+using std::chrono::milliseconds;
+
+TEST_F(QueueRun, EmptyQueueSucceedsAtOnceEvenWhenCancelled) {
+  flags.cancelRequested = true;
+  auto queue = MakeQueue();
+
+  EXPECT_TRUE(queue->Run());
+
+  ExpectRunCounters(queue->GetStats(), 0, 0, 0);
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(QueueRun, CancelBeforeTheRunLeavesEveryItemPending) {
+  MakeFile(source / "a.bin", 100);
+  MakeFile(source / "sub" / "b.bin", 200);
+  auto queue = MakeQueue();
+  ASSERT_TRUE(queue->AddSource(quillmere::PathToUtf8(source), quillmere::PathToUtf8(destination)));
+  flags.cancelRequested = true;
+
+  EXPECT_FALSE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>(4, ItemStatus::Pending));
+  const quillmere::QueueStats stats = queue->GetStats();
+  ExpectRunCounters(stats, 0, 0, 0);
+  EXPECT_EQ(stats.totalFiles, 2u);
+  EXPECT_EQ(stats.totalBytes, 300u);
+  EXPECT_FALSE(fs::exists(destination));
+}
+
+TEST_F(QueueRun, PauseHoldsEveryItemUntilACancelStopsTheRun) {
+  MakeFile(source / "a.bin", 100);
+  auto queue = MakeQueue();
+  queue->AddItem(File(source / "a.bin", destination / "a.bin", 100));
+  flags.paused = true;
+  bool result = true;
+
+  std::thread runner([&] { result = queue->Run(); });
+  std::this_thread::sleep_for(milliseconds(150));
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Pending});
+  flags.cancelRequested = true;
+  runner.join();
+
+  EXPECT_FALSE(result);
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Pending});
+  EXPECT_FALSE(fs::exists(destination / "a.bin"));
+}
+
+TEST_F(QueueRun, ResumeAfterAPauseRunsTheQueueToItsEnd) {
+  const std::vector<uint8_t> bytes = MakeFile(source / "a.bin", 100);
+  auto queue = MakeQueue();
+  queue->AddItem(File(source / "a.bin", destination / "a.bin", 100));
+  flags.paused = true;
+  bool result = false;
+
+  std::thread runner([&] { result = queue->Run(); });
+  std::this_thread::sleep_for(milliseconds(120));
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Pending});
+  flags.paused = false;
+  runner.join();
+
+  EXPECT_TRUE(result);
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Done});
+  EXPECT_EQ(testing_support::ReadBytes(destination / "a.bin"), bytes);
+}
+
+// The cancel arrives while b is copied: the run stops right after that copy,
+// b stays Running and uncounted, c is never reached.
+TEST_F(QueueRun, CancelDuringACopyStopsAfterItLeavingTheItemRunning) {
+  MakeFile(source / "a.bin", 1000, 1);
+  MakeFile(source / "b.bin", 1000, 2);
+  MakeFile(source / "c.bin", 1000, 3);
+  auto queue = MakeQueue();
+  for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+    queue->AddItem(File(source / name, destination / name, 1000));
+  }
+  const std::string second = quillmere::PathToUtf8(source / "b.bin");
+  onReport = [&](const quillmere::ProgressInfo& info) {
+    if (info.currentFile == second) flags.cancelRequested = true;
+  };
+  fs::create_directories(destination);
+
+  EXPECT_FALSE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(),
+            (std::vector<ItemStatus>{ItemStatus::Done, ItemStatus::Running, ItemStatus::Pending}));
+  ExpectRunCounters(queue->GetStats(), 1, 0, 1000);
+  EXPECT_FALSE(fs::exists(destination / "c.bin"));
+}
+
+TEST_F(QueueRun, FolderThatCannotBeMadeIsLoggedAndStillDone) {
+  const fs::path blocker = tmp.path() / "blocker";
+  MakeFile(blocker, 1);
+  const std::vector<uint8_t> bytes = MakeFile(source / "after.bin", 50);
+  auto queue = MakeQueue();
+  queue->AddItem(Folder(source, blocker / "sub"));
+  queue->AddItem(File(source / "after.bin", destination / "after.bin", 50));
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(), (std::vector<ItemStatus>{ItemStatus::Done, ItemStatus::Done}));
+  const std::vector<std::string> messages = queue->GetMessages();
+  EXPECT_FALSE(messages[0].empty());
+  EXPECT_EQ(messages[1], "");
+  ExpectRunCounters(queue->GetStats(), 1, 0, 50);
+  EXPECT_TRUE(errors.empty()) << "the front end must not hear of it";
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].stage, "CREATE_DIR");
+  EXPECT_EQ(log[0].action, "SKIP");
+  EXPECT_NE(log[0].code, 0);
+  EXPECT_EQ(log[0].file, quillmere::PathToUtf8(blocker / "sub"));
+  EXPECT_EQ(log[0].message, messages[0]);
+  EXPECT_EQ(testing_support::ReadBytes(destination / "after.bin"), bytes);
+}
+
+TEST_F(QueueRun, FileWhoseFolderCannotBeMadeIsSkippedCountedAndNotCopied) {
+  const fs::path blocker = tmp.path() / "blocker";
+  MakeFile(blocker, 1);
+  MakeFile(source / "f.bin", 100);
+  const fs::path target = blocker / "sub" / "f.bin";
+  auto queue = MakeQueue();
+  queue->AddItem(File(source / "f.bin", target, 100));
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Skipped});
+  ExpectRunCounters(queue->GetStats(), 0, 1, 100);
+  EXPECT_TRUE(errors.empty());
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].stage, "CREATE_DIR");
+  EXPECT_EQ(log[0].file, quillmere::PathToUtf8(target)) << "the file's path, not the folder's";
+  EXPECT_EQ(log[0].message, queue->GetMessages()[0]);
+  EXPECT_TRUE(reports.empty()) << "the file must not reach the core engine";
+}
+
+TEST_F(QueueRun, BareFileNameAsDestinationIsSkippedWithoutACopy) {
+  MakeFile(source / "f.bin", 100);
+  const fs::path work = tmp.path() / "work";
+  fs::create_directories(work);
+  CurrentFolder inWork(work);
+  auto queue = MakeQueue();
+  queue->AddItem(File(source / "f.bin", "copy.bin", 100));
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Skipped});
+  ExpectRunCounters(queue->GetStats(), 0, 1, 100);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].stage, "CREATE_DIR");
+  EXPECT_EQ(log[0].file, "copy.bin");
+  EXPECT_FALSE(fs::exists(work / "copy.bin"));
+}
+
+#if QUILLMERE_POSIX_STANDIN
+TEST_F(QueueRun, ReadFailureAnsweredRetryIsRepeatedAndTheFileEndsDone) {
+  const std::vector<uint8_t> bytes = MakeFile(source / "f.bin", 100 * 1024);
+  auto queue = MakeQueue();
+  ASSERT_TRUE(queue->AddSource(quillmere::PathToUtf8(source / "f.bin"),
+                               quillmere::PathToUtf8(destination / "f.bin")));
+  fs::create_directories(destination);
+  answer = quillmere::RETRY;
+  fault_injection::FailReads(1, 1, ERROR_READ_FAULT);
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Done});
+  ExpectRunCounters(queue->GetStats(), 1, 0, 100 * 1024);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].stage, quillmere::READ);
+  EXPECT_EQ(queue->GetMessages(), std::vector<std::string>{errors[0].message});
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].stage, "READ");
+  EXPECT_EQ(log[0].action, "RETRY");
+  EXPECT_EQ(log[0].code, static_cast<long>(ERROR_READ_FAULT));
+  EXPECT_EQ(log[0].message, errors[0].message);
+  EXPECT_EQ(testing_support::ReadBytes(destination / "f.bin"), bytes);
+}
+#endif
+
+TEST_F(QueueRun, FailedCopyIsLoggedWithTheFrontEndsAnswerAndTheRunGoesOn) {
+  const std::vector<uint8_t> bytes = MakeFile(source / "good.bin", 300);
+  const fs::path missing = source / "missing.bin";
+  auto queue = MakeQueue();
+  queue->AddItem(File(missing, destination / "missing.bin", 40));
+  queue->AddItem(File(source / "good.bin", destination / "good.bin", 300));
+  answer = quillmere::ABORT;
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(),
+            (std::vector<ItemStatus>{ItemStatus::Skipped, ItemStatus::Done}));
+  ExpectRunCounters(queue->GetStats(), 1, 1, 340);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].stage, quillmere::OPEN);
+  EXPECT_EQ(queue->GetMessages()[0], errors[0].message);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].stage, "OPEN");
+  EXPECT_EQ(log[0].action, "ABORT");
+  EXPECT_EQ(log[0].file, quillmere::PathToUtf8(missing));
+  EXPECT_EQ(testing_support::ReadBytes(destination / "good.bin"), bytes);
+}
+
+TEST_F(QueueRun, WithoutCallbacksFailuresAreLoggedAsSkipAndKeptOnTheItem) {
+  const std::vector<uint8_t> bytes = MakeFile(source / "good.bin", 300);
+  const fs::path missing = source / "missing.bin";
+  auto queue = MakeQueue(false, false);
+  queue->AddItem(File(source / "good.bin", destination / "good.bin", 300));
+  queue->AddItem(File(missing, destination / "missing.bin", 0));
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(queue->GetStatuses(),
+            (std::vector<ItemStatus>{ItemStatus::Done, ItemStatus::Skipped}));
+  ExpectRunCounters(queue->GetStats(), 1, 1, 300);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].action, "SKIP");
+  EXPECT_EQ(log[0].file, quillmere::PathToUtf8(missing));
+  EXPECT_FALSE(queue->GetMessages()[1].empty());
+  EXPECT_EQ(queue->GetMessages()[1], log[0].message);
+  EXPECT_EQ(testing_support::ReadBytes(destination / "good.bin"), bytes);
+}
+
+// Every report carries the queue figures: the listed total, and the bytes of
+// the files finished in this run plus the current file's. A second run
+// starts its counters again from 0.
+TEST_F(QueueRun, ProgressCarriesQueueTotalsAcrossFilesAndRestartsWithEachRun) {
+  MakeFile(source / "one.bin", 3000, 1);
+  MakeFile(source / "two.bin", 5000, 2);
+  auto queue = MakeQueue();
+  ASSERT_TRUE(queue->AddSource(quillmere::PathToUtf8(source), quillmere::PathToUtf8(destination)));
+
+  for (int run = 0; run < 2; ++run) {
+    reports.clear();
+    ASSERT_TRUE(queue->Run());
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front().totalCopied, reports.front().fileCopied);
+    uint64_t finished = 0;
+    for (size_t i = 0; i < reports.size(); ++i) {
+      if (i > 0 && reports[i].currentFile != reports[i - 1].currentFile) {
+        finished += reports[i - 1].fileSize;
+      }
+      EXPECT_EQ(reports[i].totalBytes, 8000u);
+      EXPECT_EQ(reports[i].totalCopied, finished + reports[i].fileCopied);
+    }
+    EXPECT_EQ(reports.back().totalCopied, 8000u);
+    ExpectRunCounters(queue->GetStats(), 2, 0, 8000);
+  }
+}
+
+TEST_F(QueueRun, StatusAndMessageBeyondTheLastItemAreIgnored) {
+  auto queue = MakeQueue();
+  queue->AddItem(File(source / "a.bin", destination / "a.bin", 1));
+
+  queue->SetItemStatus(1, ItemStatus::Done);
+  queue->SetItemMessage(1, "lost");
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Pending});
+  EXPECT_EQ(queue->GetMessages(), std::vector<std::string>{""});
+
+  queue->SetItemStatus(0, ItemStatus::Skipped);
+  queue->SetItemMessage(0, "kept");
+  EXPECT_EQ(queue->GetStatuses(), std::vector<ItemStatus>{ItemStatus::Skipped});
+  EXPECT_EQ(queue->GetMessages(), std::vector<std::string>{"kept"});
+}
+
+// A whole tree, with an empty folder, an empty file, a file of several
+// blocks and (where names are bytes) a name that is not UTF-8.
+TEST_F(QueueRun, TreeIsCopiedByteForByteWithTheSourceUnchanged) {
+  std::vector<std::pair<fs::path, std::vector<uint8_t>>> files{
+      {"a.txt", testing_support::PatternBytes(10, 1)},
+      {fs::path("sub") / "b.txt", testing_support::PatternBytes(5, 2)},
+      {fs::path("sub") / "deeper" / "zero.bin", {}},
+      {"big.bin", testing_support::PatternBytes(9 * 1024 * 1024 + 123, 3)},
+  };
+#if QUILLMERE_NATIVE_PATHS_ARE_UTF8
+  files.push_back({"caf\xe9-\xff.bin", testing_support::PatternBytes(77, 4)});
+#endif
+  uint64_t total = 0;
+  for (const auto& file : files) {
+    MakeFile(source / file.first, 0);
+    testing_support::WriteBytes(source / file.first, file.second);
+    total += file.second.size();
+  }
+  fs::create_directories(source / "empty");
+  auto queue = MakeQueue();
+  ASSERT_TRUE(queue->AddSource(quillmere::PathToUtf8(source), quillmere::PathToUtf8(destination)));
+
+  EXPECT_TRUE(queue->Run());
+
+  for (const auto& file : files) {
+    EXPECT_EQ(testing_support::ReadBytes(destination / file.first), file.second)
+        << file.first;
+    EXPECT_EQ(testing_support::ReadBytes(source / file.first), file.second) << file.first;
+  }
+  EXPECT_TRUE(fs::is_directory(destination / "empty"));
+  const std::vector<ItemStatus> statuses = queue->GetStatuses();
+  EXPECT_EQ(statuses, std::vector<ItemStatus>(statuses.size(), ItemStatus::Done));
+  ExpectRunCounters(queue->GetStats(), files.size(), 0, total);
+  EXPECT_EQ(queue->GetMessages(), std::vector<std::string>(statuses.size()));
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(Log().empty());
+}
+
+}  // namespace
+}  // namespace queue_test
