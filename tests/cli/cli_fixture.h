@@ -35,6 +35,15 @@ inline TreeSnapshot Snapshot(const std::filesystem::path& root) {
   return tree;
 }
 
+// A relative path written with "/" as the program writes it after listing:
+// with the platform's separator.
+inline std::string Native(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = QUILLMERE_PATH_SEPARATOR[0];
+  }
+  return path;
+}
+
 class CliTest : public ::testing::Test {
  protected:
   // The program runs with the temporary folder as its current folder, so
@@ -46,6 +55,14 @@ class CliTest : public ::testing::Test {
     return Root() / quillmere::Utf8ToPath(relative);
   }
   std::filesystem::path ErrorLog() const { return Root() / "quillmere_errors.log"; }
+
+  // Opens the temporary folder to everyone, for runs as another user.
+  // False where such runs are impossible; the caller skips.
+  bool PrepareUnprivilegedRun() {
+    if (!CanRunUnprivileged()) return false;
+    std::filesystem::permissions(Root(), std::filesystem::perms::all);
+    return true;
+  }
 
   void MakeFile(const std::string& relative, const std::vector<uint8_t>& bytes) {
     std::filesystem::create_directories(At(relative).parent_path());

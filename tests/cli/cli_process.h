@@ -19,13 +19,12 @@ struct CliRun {
 CliRun RunCli(const std::vector<std::string>& arguments,
               const std::filesystem::path& workingFolder);
 
-// Whether RunCliUnprivileged actually drops privileges (we are root) or
-// runs as ourselves (already unprivileged, so file modes bind us anyway).
-bool RunningAsRoot();
+// Whether RunCliUnprivileged is possible: where file modes are POSIX modes.
+bool CanRunUnprivileged();
 
-// As RunCli, but as an unprivileged user (nobody, 65534, with no
-// supplementary groups) when the tests run as root, so that file modes
-// apply. A copy of the program is placed in binFolder, which must be
+// As RunCli, but bound by file modes: as an unprivileged user (nobody,
+// 65534, with no supplementary groups) when the tests run as root, else as
+// ourselves. A copy of the program is placed in binFolder, which must be
 // readable by that user, since the build folder may not be.
 CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
                           const std::filesystem::path& workingFolder,

@@ -118,7 +118,7 @@ CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& working
   return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false);
 }
 
-bool RunningAsRoot() { return geteuid() == 0; }
+bool CanRunUnprivileged() { return true; }
 
 CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
                           const fs::path& workingFolder, const fs::path& binFolder) {
@@ -127,7 +127,7 @@ CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
   fs::copy_file(QUILLMERE_CLI_PATH, program, fs::copy_options::overwrite_existing);
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
-  return Run(program.string(), arguments, workingFolder, RunningAsRoot());
+  return Run(program.string(), arguments, workingFolder, geteuid() == 0);
 }
 
 }  // namespace cli_test
