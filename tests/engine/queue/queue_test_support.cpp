@@ -3,7 +3,6 @@
 #include "engine/text.h"
 #include "platform/win32.h"
 
-#include <regex>
 #include <sstream>
 #include <system_error>
 
@@ -39,21 +38,50 @@ std::string FolderItem(const fs::path& source, const fs::path& destination) {
                                        quillmere::PathToUtf8(destination), 0, true});
 }
 
+namespace {
+
+// Takes the text up to the next blank from rest.
+std::string TakeWord(std::string& rest) {
+  const size_t blank = rest.find(' ');
+  const std::string word = rest.substr(0, blank);
+  rest = blank == std::string::npos ? std::string() : rest.substr(blank + 1);
+  return word;
+}
+
+// "[YYYY-MM-DD HH:MM:SS] STAGE ACTION code=N file="path" msg="message"".
+bool ParseLogLine(const std::string& raw, LogLine& line) {
+  if (raw.size() < 22 || raw[0] != '[' || raw[20] != ']' || raw[21] != ' ') return false;
+  std::string rest = raw.substr(22);
+  line.stage = TakeWord(rest);
+  line.action = TakeWord(rest);
+  const std::string code = TakeWord(rest);
+  if (code.rfind("code=", 0) != 0 || code.size() == 5) return false;
+  line.code = std::stol(code.substr(5));
+  const std::string fileStart = "file=\"";
+  const std::string messageStart = "\" msg=\"";
+  const size_t split = rest.rfind(messageStart);
+  if (rest.rfind(fileStart, 0) != 0 || split == std::string::npos || rest.back() != '"') {
+    return false;
+  }
+  line.file = rest.substr(fileStart.size(), split - fileStart.size());
+  const size_t messageBegin = split + messageStart.size();
+  line.message = rest.substr(messageBegin, rest.size() - 1 - messageBegin);
+  return true;
+}
+
+}  // namespace
+
 std::vector<LogLine> ReadLog(const fs::path& logPath) {
   std::vector<LogLine> lines;
   std::error_code error;
   if (!fs::exists(logPath, error)) return lines;
   std::istringstream text(testing_support::ReadText(logPath));
-  static const std::regex shape(
-      R"re(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] (\S+) (\S+) code=(-?\d+) file="(.*)" msg="(.*)"$)re");
   std::string raw;
   while (std::getline(text, raw)) {
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    std::smatch parts;
     LogLine line;
-    if (std::regex_match(raw, parts, shape)) {
-      line = LogLine{parts[1], parts[2], std::stol(parts[3]), parts[4], parts[5]};
-    } else {
+    if (!ParseLogLine(raw, line)) {
+      line = LogLine();
       line.stage = "MALFORMED";
       line.message = raw;
     }
