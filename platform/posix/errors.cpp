@@ -102,14 +102,6 @@ WCHAR* AllocateText(const std::basic_string<WCHAR>& text) {
   return block;
 }
 
-std::string ParentOf(const std::string& path) {
-  std::string::size_type slash = path.find_last_not_of('/');
-  if (slash == std::string::npos) return "/";
-  slash = path.find_last_of('/', slash);
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool IsFolder(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -161,7 +153,7 @@ namespace posix_standin {
 
 DWORD Win32ErrorForPath(int errnoValue, const std::string& nativePath) {
   if (errnoValue == ENOENT && nativePath.empty()) return ERROR_PATH_NOT_FOUND;
-  if (errnoValue == ENOENT && !IsFolder(ParentOf(nativePath))) return ERROR_PATH_NOT_FOUND;
+  if (errnoValue == ENOENT && !IsFolder(ParentPath(nativePath))) return ERROR_PATH_NOT_FOUND;
   return Win32ErrorFromErrno(errnoValue);
 }
 

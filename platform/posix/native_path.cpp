@@ -3,6 +3,14 @@
 
 namespace posix_standin {
 
+std::string ParentPath(const std::string& path) {
+  std::string::size_type end = path.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  std::string::size_type slash = path.find_last_of('/', end);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string NativePathFromWide(LPCWSTR path) {
   if (path == nullptr || path[0] == 0) return std::string();
   int length = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);

@@ -14,6 +14,10 @@ namespace posix_standin {
 // Win32ErrorFromErrno.
 DWORD Win32ErrorForPath(int errnoValue, const std::string& nativePath);
 
+// The folder part of a native path, lexically: "." for a bare name, "/" for
+// the root and for names directly below it.
+std::string ParentPath(const std::string& path);
+
 // Records errno (as its Windows code) as the thread's last error.
 void SetLastErrorFromErrno(int errnoValue);
 

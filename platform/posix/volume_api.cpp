@@ -44,14 +44,6 @@ DWORD AttributesOf(const struct stat& info) {
 
 // ---- Paths ------------------------------------------------------------------
 
-std::string ParentOf(const std::string& path) {
-  std::string::size_type end = path.find_last_not_of('/');
-  if (end == std::string::npos) return "/";
-  std::string::size_type slash = path.find_last_of('/', end);
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool MakeAbsolute(const std::string& path, std::string& absolute) {
   if (!path.empty() && path[0] == '/') {
     absolute = path;
@@ -66,7 +58,9 @@ bool MakeAbsolute(const std::string& path, std::string& absolute) {
 // The path itself when it exists, else its nearest existing ancestor.
 std::string NearestExisting(std::string path) {
   struct stat info;
-  while (::stat(path.c_str(), &info) != 0 && path != "/") path = ParentOf(path);
+  while (::stat(path.c_str(), &info) != 0 && path != "/") {
+    path = posix_standin::ParentPath(path);
+  }
   return path;
 }
 
@@ -115,7 +109,7 @@ std::string MountPointByDevice(std::string path) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) return "/";
   while (path != "/") {
-    std::string parent = ParentOf(path);
+    std::string parent = posix_standin::ParentPath(path);
     struct stat parentInfo;
     if (::stat(parent.c_str(), &parentInfo) != 0 || parentInfo.st_dev != info.st_dev) break;
     path = parent;

@@ -49,7 +49,8 @@ TEST(GetVolumePathName, PathNotYetCreatedBelongsToItsNearestFoldersVolume) {
   ASSERT_FALSE(ofFolder.empty());
   EXPECT_EQ(ofFolder.back(), '/');
   std::string canonical = fs::canonical(dir.path()).string() + "/";
-  EXPECT_EQ(canonical.compare(0, ofFolder.size(), ofFolder), 0) << ofFolder << " holds " << canonical;
+  EXPECT_EQ(canonical.compare(0, ofFolder.size(), ofFolder), 0)
+      << ofFolder << " should hold " << canonical;
   EXPECT_EQ(DeviceOf(ofFolder), DeviceOf(dir.path().string()));
 }
 
