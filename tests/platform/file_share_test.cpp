@@ -1,5 +1,4 @@
 // Share modes, creation rules and open failures of the stand-in's CreateFileW.
-#include "platform/posix/fault_injection.h"
 #include "tests/platform/platform_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -146,15 +145,6 @@ TEST(CreateFileDisposition, CreateAlwaysCreatesOrEmptiesAFreeFile) {
   EXPECT_EQ(fs::file_size(path), 0u);
 }
 
-TEST(CreateFileDisposition, CreateNewRefusesAnExistingFile) {
-  TempDir dir;
-  std::string path = dir.File("exists.bin");
-  WriteBytes(path, PatternBytes(10));
-  EXPECT_EQ(Open(path, GENERIC_WRITE, kExclusive, CREATE_NEW), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-  EXPECT_EQ(ReadBytes(path), PatternBytes(10));
-}
-
 TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {
   TempDir dir;
   std::string missingFile = dir.File("absent.bin");
@@ -204,23 +194,6 @@ TEST(CreateFileFailure, FileTheUserMayNotReadIsAccessDenied) {
   });
   if (status == 255) GTEST_SKIP() << "cannot drop to user nobody here";
   EXPECT_EQ(status, 0);
-}
-
-TEST(CreateFileHook, SeesEveryOpenWithItsPathAndAccess) {
-  TempDir dir;
-  std::string path = dir.File("hooked.bin");
-  std::string seenPath;
-  DWORD seenAccess = 0;
-  fault_injection::SetOpenHook([&](const std::string& nativePath, DWORD access) {
-    seenPath = nativePath;
-    seenAccess = access;
-  });
-  HANDLE handle = Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS);
-  fault_injection::ResetFileFaults();
-  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  CloseHandle(handle);
-  EXPECT_EQ(seenPath, path);
-  EXPECT_EQ(seenAccess, GENERIC_WRITE);
 }
 
 }  // namespace
