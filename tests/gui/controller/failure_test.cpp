@@ -128,18 +128,6 @@ TEST(CopyControllerFailure, CopyFailureBecomesPathColonMessageAndTheQueueGoesOn)
   EXPECT_EQ(ReadBytes(job.destination / "three.bin"), ReadBytes(job.paths[2]));
 }
 
-TEST(CopyControllerFailure, OnCopyErrorAlwaysAnswersSkip) {
-  for (CopyStage stage : {OPEN, READ, WRITE, CLOSE, CREATE_DIR, ALLOCATE, VERIFY}) {
-    CopyError error;
-    error.path = "/some/file";
-    error.stage = stage;
-    error.code = 5;
-    error.message = "denied";
-    EXPECT_EQ(OnCopyError(error), SKIP);
-    EXPECT_EQ(LastErrorSnapshot(), "/some/file: denied");
-  }
-}
-
 #if QUILLMERE_POSIX_STANDIN
 TEST(CopyControllerFailure, HashSetUpFailureDuringTheRunEndsItAsFailed) {
   ThreeSources job;
