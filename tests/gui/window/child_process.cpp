@@ -26,14 +26,15 @@ std::vector<std::string> EnvironmentWith(const std::map<std::string, std::option
   return env;
 }
 
-bool FoundOnPath(const std::string& name) {
+std::string FindOnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
   std::string folder;
   while (std::getline(folders, folder, ':')) {
-    if (!folder.empty() && access((folder + "/" + name).c_str(), X_OK) == 0) return true;
+    const std::string candidate = folder + "/" + name;
+    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
-  return false;
+  return std::string();
 }
 
 namespace {

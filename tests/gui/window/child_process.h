@@ -17,8 +17,9 @@ namespace window_testing {
 // the value is nullopt.
 std::vector<std::string> EnvironmentWith(const std::map<std::string, std::optional<std::string>>& changes);
 
-// True when name is an executable file in one of the folders of $PATH.
-bool FoundOnPath(const std::string& name);
+// The path of the executable file name in the first folder of $PATH that
+// holds one; empty when there is none.
+std::string FindOnPath(const std::string& name);
 
 // Runs argv[0] (a path) with env in workingFolder, its standard output going
 // nowhere and its standard error into stderrPath. A program still running

@@ -1,0 +1,128 @@
+// Closing the window while a copy runs: the window and the user interface go
+// first, the copy is cancelled after them, the partly written destination
+// stays behind, and the program ends with 0. (Closing while paused is part of
+// the panel's end-to-end run in tests/gui/panel.)
+//
+// The source and the destination come through the panel's own buttons; a
+// stand-in for the desktop's file chooser (zenity) on PATH answers them.
+#include "program_fixture.h"
+
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+namespace window_testing {
+namespace {
+
+struct Point {
+  int x, y;
+};
+
+// Where the main panel's controls stand in a 960 by 640 window with the
+// library's default font (the window's font wherever Segoe UI is missing).
+constexpr Point kAddFiles{518, 78};
+constexpr Point kChooseFolder{507, 210};
+constexpr Point kStart{75, 243};
+constexpr Point kPause{203, 243};
+
+// Far more than any disk copies in the moment between seeing the run start
+// and closing the window; sparse, so the source costs no space.
+constexpr uint64_t kSourceSize = 32ull << 30;
+
+// A button whose label is drawn in the full text colour, not faded.
+bool ButtonEnabled(const Screenshot& shot, Point centre) {
+  return DarkPixels(shot, centre.x - 57, centre.y - 8, centre.x + 57, centre.y + 8) > 10;
+}
+
+uint64_t AllocatedBytes(const std::filesystem::path& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_blocks) * 512 : 0;
+}
+
+class CloseDuringCopy : public WindowProgram {
+ protected:
+  void SetUp() override {
+    WindowProgram::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (FindOnPath("xdotool").empty()) GTEST_SKIP() << "xdotool is not installed: nothing can click the panel";
+    std::filesystem::create_directories(source().parent_path());
+    std::filesystem::create_directories(destinationFolder());
+    testing_support::WriteBytes(source(), {});
+    std::filesystem::resize_file(source(), kSourceSize);
+    WriteChooserStandIn();
+  }
+
+  std::filesystem::path source() const { return folders_.root() / "source" / "big.bin"; }
+  std::filesystem::path destinationFolder() const { return folders_.root() / "destination"; }
+  std::filesystem::path copy() const { return destinationFolder() / "big.bin"; }
+
+  // Answers a folder choice with the destination and a file choice with the
+  // source, as a user picking them would.
+  void WriteChooserStandIn() {
+    const std::filesystem::path bin = folders_.root() / "bin";
+    std::filesystem::create_directories(bin);
+    testing_support::WriteText(bin / "zenity",
+                               "#!/bin/sh\n"
+                               "case \" $* \" in\n"
+                               "  *\" --directory \"*) printf '%s\\n' '" + destinationFolder().string() + "' ;;\n"
+                               "  *) printf '%s\\n' '" + source().string() + "' ;;\n"
+                               "esac\n");
+    std::filesystem::permissions(bin / "zenity", std::filesystem::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    searchPath_ = bin.string() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+  }
+
+  // Gathers the source and the destination through the panel, presses Start
+  // and waits until the run's buttons are enabled. Returns the window, or 0
+  // (with a failure) at the first step that does not show its effect.
+  XWindowId StartCopyThroughPanel(Screenshot& shot) {
+    StartProgram({{"PATH", searchPath_}});
+    const XWindowId window = AwaitWindow();
+    // A click that lands before the panel's first frame hits no widget.
+    if (window == 0 || !Expect(AwaitFrame(window, shot, ShowsHeading), "the panel was never drawn")) return 0;
+    Click(window, kAddFiles.x, kAddFiles.y);
+    if (!Expect(AwaitFrame(window, shot, ShowsSource), "the source did not reach the list")) return 0;
+    Click(window, kChooseFolder.x, kChooseFolder.y);
+    if (!Expect(AwaitFrame(window, shot, ShowsDestination), "the destination did not reach its field")) return 0;
+    Click(window, kStart.x, kStart.y);
+    if (!Expect(AwaitFrame(window, shot, RunButtonsEnabled), "the copy did not start")) return 0;
+    return window;
+  }
+
+  static bool Expect(bool condition, const char* failure) {
+    EXPECT_TRUE(condition) << failure;
+    return condition;
+  }
+  static bool ShowsHeading(const Screenshot& s) { return DarkPixels(s, 16, 16, 300, 36) > 20; }
+  static bool ShowsSource(const Screenshot& s) { return DarkPixels(s, 20, 70, 430, 90) > 20; }
+  static bool ShowsDestination(const Screenshot& s) { return DarkPixels(s, 20, 202, 430, 220) > 20; }
+  static bool RunButtonsEnabled(const Screenshot& s) { return ButtonEnabled(s, kPause); }
+
+  void ExpectCutShortCopyAndCleanExit(XWindowId window) {
+    EXPECT_EQ(CloseAndAwaitExit(window), 0) << folders_.ErrorsText();
+    EXPECT_TRUE(std::filesystem::exists(copy())) << "the partly written copy should stay behind";
+    EXPECT_LT(AllocatedBytes(copy()), kSourceSize) << "the copy was not cancelled";
+  }
+
+ private:
+  std::string searchPath_;
+};
+
+TEST_F(CloseDuringCopy, ClosingWhileTheCopyRunsCancelsItAndEndsWithZero) {
+  Screenshot shot;
+  const XWindowId window = StartCopyThroughPanel(shot);
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(WritePng(shot, ArtifactPath("quillmere_gui_copy_running.png").string()));
+  ExpectCutShortCopyAndCleanExit(window);
+}
+
+}  // namespace
+}  // namespace window_testing
