@@ -15,9 +15,13 @@ struct CliRun {
 };
 
 // Runs quillmere_cli with arguments (program name not included) in
-// workingFolder and waits for it.
+// workingFolder and waits for it. extraEnvironment ("NAME=value" each) is
+// added to the inherited environment; only where CanSetEnvironment().
 CliRun RunCli(const std::vector<std::string>& arguments,
-              const std::filesystem::path& workingFolder);
+              const std::filesystem::path& workingFolder,
+              const std::vector<std::string>& extraEnvironment = {});
+
+bool CanSetEnvironment();
 
 // Whether RunCliUnprivileged is possible: where file modes are POSIX modes.
 bool CanRunUnprivileged();

@@ -39,8 +39,8 @@ struct Pipe {
 };
 
 // In the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void ExecChild(const char* program, char* const* argv, const char* folder,
-                            int out, int err, bool dropToNobody) {
+[[noreturn]] void ExecChild(const char* program, char* const* argv, char* const* envp,
+                            const char* folder, int out, int err, bool dropToNobody) {
   if (dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(126);
   if (chdir(folder) != 0) _exit(126);
   if (dropToNobody) {
@@ -49,7 +49,7 @@ struct Pipe {
       _exit(126);
     }
   }
-  execv(program, argv);
+  execve(program, argv, envp);
   _exit(127);
 }
 
@@ -87,13 +87,26 @@ int WaitForChild(pid_t child) {
   return -WTERMSIG(status);
 }
 
+// A NULL-terminated array of pointers into texts, for exec.
+std::vector<char*> PointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 CliRun Run(const std::string& program, const std::vector<std::string>& arguments,
-           const fs::path& workingFolder, bool dropToNobody) {
+           const fs::path& workingFolder, bool dropToNobody,
+           const std::vector<std::string>& extraEnvironment) {
   std::vector<std::string> texts{program};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& text : texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
+  std::vector<char*> argv = PointersTo(texts);
+  // The first of two entries with one name is the one that counts.
+  std::vector<std::string> environment = extraEnvironment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    environment.emplace_back(*variable);
+  }
+  std::vector<char*> envp = PointersTo(environment);
   const std::string folder = workingFolder.string();
 
   Pipe out;
@@ -102,7 +115,8 @@ CliRun Run(const std::string& program, const std::vector<std::string>& arguments
   const pid_t child = fork();
   if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
   if (child == 0) {
-    ExecChild(program.c_str(), argv.data(), folder.c_str(), out.write, err.write, dropToNobody);
+    ExecChild(program.c_str(), argv.data(), envp.data(), folder.c_str(), out.write, err.write,
+              dropToNobody);
   }
   out.CloseWrite();
   err.CloseWrite();
@@ -114,9 +128,12 @@ CliRun Run(const std::string& program, const std::vector<std::string>& arguments
 
 }  // namespace
 
-CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder) {
-  return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false);
+CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder,
+              const std::vector<std::string>& extraEnvironment) {
+  return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false, extraEnvironment);
 }
+
+bool CanSetEnvironment() { return true; }
 
 bool CanRunUnprivileged() { return true; }
 
@@ -127,7 +144,7 @@ CliRun RunCliUnprivileged(const std::vector<std::string>& arguments,
   fs::copy_file(QUILLMERE_CLI_PATH, program, fs::copy_options::overwrite_existing);
   fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
-  return Run(program.string(), arguments, workingFolder, geteuid() == 0);
+  return Run(program.string(), arguments, workingFolder, geteuid() == 0, {});
 }
 
 }  // namespace cli_test

@@ -71,7 +71,9 @@ std::string WithoutTextModeLineEnds(const std::string& text) {
 
 }  // namespace
 
-CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder) {
+CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder,
+              const std::vector<std::string>& extraEnvironment) {
+  if (!extraEnvironment.empty()) throw std::logic_error("check CanSetEnvironment first");
   WideString commandLine = QuoteArgument(quillmere::Utf8ToWide(QUILLMERE_CLI_PATH));
   for (const std::string& argument : arguments) {
     commandLine += QUILLMERE_WIDE(" ") + QuoteArgument(quillmere::Utf8ToWide(argument));
@@ -107,6 +109,8 @@ CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& working
   run.err = WithoutTextModeLineEnds(run.err);
   return run;
 }
+
+bool CanSetEnvironment() { return false; }
 
 bool CanRunUnprivileged() { return false; }
 

@@ -92,21 +92,5 @@ TEST_F(CliSingleFile, SameFileAsSourceAndDestinationFailsWithCodeThirtyTwoAndKee
   EXPECT_EQ(ReadBytes(At("same.bin")), content);
 }
 
-// A source whose status cannot be found out (its folder may not be searched)
-// is reported as a failure line and exit 1, not an uncaught exception.
-TEST_F(CliSingleFile, SourceThatCannotBeExaminedIsReportedAndFails) {
-  if (!PrepareUnprivilegedRun()) GTEST_SKIP() << "file modes cannot bar anyone here";
-  MakeFile("closed/inner.bin", PatternBytes(10));
-  fs::permissions(At("closed"), fs::perms::none);
-
-  const CliRun run = RunCliUnprivileged({"closed/inner.bin", "out.bin"}, Root(), Root() / "bin");
-
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err.rfind("\n[LOI] Kiem tra nguon that bai: ", 0), 0u) << run.err;
-  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << "one line: " << run.err;
-  EXPECT_FALSE(fs::exists(At("out.bin")));
-}
-
 }  // namespace
 }  // namespace cli_test
