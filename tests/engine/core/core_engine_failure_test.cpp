@@ -252,8 +252,8 @@ TEST_F(CoreEngineRetry, EndlessWritesOfNothingAreGivenUp) {
 }
 
 // A write resumed after a partial write that is no whole number of sectors
-// is raised to whole sectors from there; it must stay inside the buffer
-// (an address sanitizer build catches an overrun here).
+// is raised to whole sectors from there, reaching past the block's end; the
+// buffer carries room for that.
 TEST_F(CoreEngineRetry, ResumedWriteOfOddLengthStaysInsideBuffer) {
   MakeSource(kSmallBlock);
   fault_injection::ShortenWrites(1, 1, 1000);
