@@ -15,11 +15,14 @@
 #define GLFW_INCLUDE_NONE
 #include <GLFW/glfw3.h>
 #if QUILLMERE_NATIVE_WINDOW_X11
-#define GLFW_EXPOSE_NATIVE_X11
+// GLFW's native-access header would pull in the Xlib and XRandR headers
+// (and Xlib's macros) for this one call. An X11 window id is an XID, an
+// unsigned long.
+extern "C" unsigned long glfwGetX11Window(GLFWwindow* window);
 #else
 #define GLFW_EXPOSE_NATIVE_WIN32
-#endif
 #include <GLFW/glfw3native.h>
+#endif
 
 namespace quillmere {
 namespace {
