@@ -20,7 +20,10 @@ class CoreEngine {
   // Copies source to destination (whose folder must exist). True when every
   // block was copied, the copy got its exact size and, with options.verify,
   // its digest matched. False after any failure (reported through onError),
-  // skip or cancel; the partial destination stays. Runs on the caller's
+  // skip or cancel; the partial destination stays. A failed read or write of
+  // a block is repeated while onError answers RETRY, at most
+  // options.maxRetries times each per block; a write that succeeds without
+  // writing anything counts as failed (WRITE, code 29). Runs on the caller's
   // thread; callbacks are called synchronously on it. Throws only what the
   // hasher's set-up or a callback throws, releasing everything on the way.
   bool CopySingleFile(const std::string& source, const std::string& destination,
