@@ -1,6 +1,5 @@
 #include "tests/gui/panel/panel_driver.h"
 
-#include "gui/fonts.h"
 #include "gui/style.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +19,6 @@ std::vector<std::string>& TooltipList() {
   return tooltips;
 }
 
-// The glyph ranges outlive every context, as the window's do.
-GlyphRanges& Glyphs() {
-  static GlyphRanges glyphs;
-  return glyphs;
-}
-
 bool ItemsAreDisabled() { return (GImGui->CurrentItemFlags & ImGuiItemFlags_Disabled) != 0; }
 
 void Record(DrawnWidget::Kind kind, std::string label, bool disabled, float fraction = 0.0f) {
@@ -43,11 +36,13 @@ std::vector<DrawnWidget>& DrawnWidgets() {
 
 PanelDriver::PanelDriver(CopyController& controller, MainPanelState& state)
     : controller_(controller), state_(state), context_(ImGui::CreateContext()) {
+  // glyphs_ outlives the context: the destructor destroys the context
+  // before any member goes.
   ImGuiIO& io = ImGui::GetIO();
   io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
   ApplyStyle();
-  BuildGlyphRanges(*io.Fonts, Glyphs());
-  AddWindowFont(*io.Fonts, kWindowFontPath, kWindowFontSize, Glyphs().ranges.Data);
+  BuildGlyphRanges(*io.Fonts, glyphs_);
+  AddWindowFont(*io.Fonts, kWindowFontPath, kWindowFontSize, glyphs_.ranges.Data);
   unsigned char* pixels = nullptr;
   int width = 0;
   int height = 0;

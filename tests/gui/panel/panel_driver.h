@@ -6,6 +6,7 @@
 #pragma once
 
 #include "gui/copy_controller.h"
+#include "gui/fonts.h"
 #include "gui/main_panel.h"
 
 #include <imgui.h>
@@ -69,6 +70,7 @@ class PanelDriver {
 
   CopyController& controller_;
   MainPanelState& state_;
+  GlyphRanges glyphs_;  // the font atlas points at its ranges
   ImGuiContext* context_;
   ImVec2 mouse_{-1.0f, -1.0f};
   bool mouseDown_ = false;
