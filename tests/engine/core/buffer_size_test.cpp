@@ -7,7 +7,6 @@
 namespace {
 
 using quillmere::BufferAlignment;
-using quillmere::BufferAllocationSize;
 using quillmere::ChooseBufferSize;
 using quillmere_test::CallerOptions;
 using quillmere_test::kMiB;
@@ -42,15 +41,10 @@ TEST(BufferSize, RaisedToNextSectorMultiple) {
   options.largeFileBufferSize = 20000001;
   EXPECT_EQ(ChooseBufferSize(10, 4096, options), 1003520u);
   EXPECT_EQ(ChooseBufferSize(10, 512, options), 1000448u);
+  EXPECT_EQ(ChooseBufferSize(10, 0, options), 1000000u);
   EXPECT_EQ(ChooseBufferSize(600 * kMiB, 4096, options), 20000768u);
   // The middle band's 8 MiB is a multiple of any power-of-two sector up to it.
   EXPECT_EQ(ChooseBufferSize(100 * kMiB, 4096, options), 8 * kMiB);
-}
-
-TEST(BufferSize, ZeroSectorLeavesSizeAsGiven) {
-  quillmere::CopyOptions options = CallerOptions();
-  options.smallFileBufferSize = 1000000;
-  EXPECT_EQ(ChooseBufferSize(10, 0, options), 1000000u);
 }
 
 TEST(BufferSize, AlignmentIsSectorButAtLeast4096) {
@@ -58,11 +52,6 @@ TEST(BufferSize, AlignmentIsSectorButAtLeast4096) {
   EXPECT_EQ(BufferAlignment(512), 4096u);
   EXPECT_EQ(BufferAlignment(4096), 4096u);
   EXPECT_EQ(BufferAlignment(65536), 65536u);
-}
-
-TEST(BufferSize, AllocationLeavesRoomForOneSectorPastTheBlock) {
-  EXPECT_EQ(BufferAllocationSize(4 * kMiB, 4096), 4 * kMiB + 4096);
-  EXPECT_EQ(BufferAllocationSize(1000000, 0), 1000000u);
 }
 
 }  // namespace

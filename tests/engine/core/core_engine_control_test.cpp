@@ -121,17 +121,4 @@ TEST_F(CoreEngineTest, SkipWhilePausedBeforeLastBlockStaysForNextFile) {
   EXPECT_EQ(Destination(), original);
 }
 
-TEST_F(CoreEngineTest, SkipFromAnotherThreadDuringCopyIsConsumedByOneFile) {
-  // However the threads interleave, the request is consumed at most once:
-  // either this copy stops, or it completes and the request waits.
-  const std::vector<uint8_t> original = MakeSource(8 * kSmallBlock);
-  std::thread controller([&] { flags.skipRequested = true; });
-  const bool copied = Copy(BlockOptions(kSmallBlock, false));
-  controller.join();
-  EXPECT_EQ(copied, flags.skipRequested.load());
-  if (copied) {
-    EXPECT_EQ(Destination(), original);
-  }
-}
-
 }  // namespace

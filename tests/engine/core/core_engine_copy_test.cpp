@@ -19,15 +19,7 @@ class CoreEngineCopySizes : public CoreEngineTest,
 
 TEST_P(CoreEngineCopySizes, CopiesBytesExactlyAndLeavesSourceAlone) {
   const std::vector<uint8_t> original = MakeSource(GetParam());
-  ASSERT_TRUE(Copy(CallerOptions()));
-  EXPECT_TRUE(errors.empty());
-  EXPECT_EQ(Destination(), original);
-  EXPECT_EQ(testing_support::ReadBytes(quillmere::Utf8ToPath(source)), original);
-}
-
-TEST_P(CoreEngineCopySizes, CopiesInSmallBlocksWithoutVerification) {
-  const std::vector<uint8_t> original = MakeSource(GetParam());
-  ASSERT_TRUE(Copy(BlockOptions(kSmallBlock, false)));
+  ASSERT_TRUE(Copy(BlockOptions()));
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(Destination(), original);
   EXPECT_EQ(testing_support::ReadBytes(quillmere::Utf8ToPath(source)), original);
@@ -52,16 +44,6 @@ TEST_F(CoreEngineTest, CopiesNonAsciiPaths) {
   EXPECT_EQ(Destination(), original);
   ASSERT_FALSE(reports.empty());
   EXPECT_EQ(reports.back().currentFile, source);
-}
-
-TEST_F(CoreEngineTest, EngineCopiesSeveralFilesInTurn) {
-  quillmere::CoreEngine engine = MakeEngine();
-  for (uint32_t seed = 1; seed <= 3; ++seed) {
-    const std::vector<uint8_t> original = MakeSource(seed * 50 * kKiB + seed, seed);
-    const std::string target = dir.File("copy" + std::to_string(seed));
-    ASSERT_TRUE(engine.CopySingleFile(source, target, BlockOptions()));
-    EXPECT_EQ(testing_support::ReadBytes(target), original);
-  }
 }
 
 TEST_F(CoreEngineTest, EmptySourceGivesOneZeroOfZeroReport) {

@@ -201,14 +201,6 @@ TEST_F(CoreEngineRetry, WriteAnsweredRetryIsTriedThreeTimesThenGivenUpLeavingPre
   EXPECT_TRUE(std::all_of(left.begin() + kSmallBlock, left.end(), [](uint8_t b) { return b == 0; }));
 }
 
-TEST_F(CoreEngineRetry, PartialWriteResumesAtFirstUnwrittenByte) {
-  const std::vector<uint8_t> original = MakeSource(2 * kSmallBlock + 5000);
-  fault_injection::ShortenWrites(1, 1, 16 * kKiB);
-  ASSERT_TRUE(Copy(BlockOptions()));
-  EXPECT_TRUE(errors.empty());
-  EXPECT_EQ(Destination(), original);
-}
-
 TEST_F(CoreEngineRetry, RepeatedWriteAfterPartialWriteResumesWhereItStopped) {
   const std::vector<uint8_t> original = MakeSource(kSmallBlock);
   fault_injection::ShortenWrites(1, 1, 16 * kKiB);

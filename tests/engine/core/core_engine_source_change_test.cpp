@@ -94,17 +94,6 @@ TEST_F(CoreEngineChangingFiles, GrowingSourceIsCutToMeasuredSizeAndFailsVerifica
   EXPECT_EQ(reports.back().fileCopied, 2 * kSmallBlock);
 }
 
-TEST_F(CoreEngineChangingFiles, GrowingSourceWithoutVerificationSucceeds) {
-  const size_t measured = 5000;
-  MakeSource(measured);
-  const std::string path = source;
-  OnOpen(source, GENERIC_READ, [path] {
-    testing_support::WriteBytes(path, testing_support::PatternBytes(2 * kSmallBlock, 22));
-  });
-  EXPECT_TRUE(Copy(BlockOptions(kSmallBlock, false)));
-  EXPECT_EQ(Destination(), Head(testing_support::ReadBytes(source), measured));
-}
-
 TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationAlteredAfterWriting) {
   const std::vector<uint8_t> original = MakeSource(2 * kSmallBlock + 77);
   const std::string path = destination;
