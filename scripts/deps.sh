@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libssl-dev
   libglfw3-dev libimgui-dev libstb-dev libgl-dev libgl1-mesa-dri libx11-dev
-  xvfb xdotool x11-apps imagemagick zenity
+  xvfb xdotool x11-apps imagemagick zenity fonts-dejavu-core
   g++-mingw-w64-x86-64 wine64
   sudo acl
 )
