@@ -6,10 +6,10 @@
 #include "engine/win32_file.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace quillmere {
 
@@ -297,16 +297,18 @@ void CoreEngine::ReportError(const std::string& path, CopyStage stage, int32_t c
 namespace {
 
 // Reads the file through the handle to its end or until size bytes are
-// hashed; false after a failed read, with its code.
+// hashed; false after a failed read, with its code. The buffer is left
+// uninitialised: only bytes the reads filled are hashed, and zero-filling a
+// 1 MiB buffer for every file costs more than re-reading a small file.
 bool HashFile(HANDLE handle, uint64_t size, Sha256Hasher& hasher, uint64_t& total,
               uint32_t& code) {
-  std::vector<uint8_t> buffer(kVerifyBufferSize);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kVerifyBufferSize]);
   total = 0;
   while (total < size) {
     uint32_t bytesRead = 0;
-    if (!ReadChunk(handle, buffer.data(), kVerifyBufferSize, bytesRead, code)) return false;
+    if (!ReadChunk(handle, buffer.get(), kVerifyBufferSize, bytesRead, code)) return false;
     if (bytesRead == 0) break;
-    hasher.Update(buffer.data(), bytesRead);
+    hasher.Update(buffer.get(), bytesRead);
     total += bytesRead;
   }
   return true;

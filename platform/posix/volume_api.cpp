@@ -104,6 +104,35 @@ bool MountPointFromTable(const std::string& path, std::string& mountPoint) {
   return found;
 }
 
+// The number of the mount that holds path; false where statx does not give
+// it (kernels before 5.8).
+bool MountIdOf(const std::string& path, uint64_t& id) {
+  struct statx info = {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &info) != 0) return false;
+  if ((info.stx_mask & STATX_MNT_ID) == 0) return false;
+  id = info.stx_mnt_id;
+  return true;
+}
+
+// Walks up a resolved path while the parent lies in the same mount; the last
+// folder so reached is the mount point. Exact for bind mounts and mounts
+// over mounts alike, and far cheaper than having the kernel print the whole
+// mount table, which a copy would otherwise pay for every file. False when
+// the kernel does not number mounts.
+bool MountPointByMountId(std::string path, std::string& mountPoint) {
+  uint64_t id = 0;
+  if (!MountIdOf(path, id)) return false;
+  while (path != "/") {
+    std::string parent = posix_standin::ParentPath(path);
+    uint64_t parentId = 0;
+    if (!MountIdOf(parent, parentId)) return false;
+    if (parentId != id) break;
+    path = parent;
+  }
+  mountPoint = path;
+  return true;
+}
+
 // Without the mount table: walk up while the device stays the same.
 std::string MountPointByDevice(std::string path) {
   struct stat info;
@@ -192,7 +221,9 @@ BOOL GetVolumePathNameW(const char* nativePath, LPWSTR volumePath, DWORD length)
       ::realpath(NearestExisting(absolute).c_str(), nullptr), &std::free);
   if (!real) return Fail(Win32ErrorFromErrno(errno));
   std::string mountPoint;
-  if (!MountPointFromTable(real.get(), mountPoint)) mountPoint = MountPointByDevice(real.get());
+  if (!MountPointByMountId(real.get(), mountPoint) && !MountPointFromTable(real.get(), mountPoint)) {
+    mountPoint = MountPointByDevice(real.get());
+  }
   if (mountPoint.empty() || mountPoint.back() != '/') mountPoint.push_back('/');
 
   std::basic_string<WCHAR> wide = posix_standin::WideFromUtf8(mountPoint);
