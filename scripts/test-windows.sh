@@ -39,9 +39,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# One Wine server for the whole run: a program started while a server that
+# has just lost its last client is shutting down can hang.
 echo "== Wine prefix in $prefix"
+"$wineserver" -p
 "$wine" wineboot --init >/dev/null 2>&1
-"$wineserver" -w
 
 echo "== Windows cross-build in $build"
 cmake -S . -B "$build" \
