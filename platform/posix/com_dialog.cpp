@@ -5,6 +5,7 @@
 // ask, and reads the chosen paths from its standard output. zenity exits 0
 // after a choice and 1 after a cancel; anything else is a failure.
 #include "platform/win32.h"
+#include "platform/posix/posix_internal.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -78,18 +79,6 @@ class ComObject : public Interface {
   std::atomic<ULONG> references_{1};
 };
 
-// UTF-16 copy of UTF-8 text in COM task memory; null when it cannot be made.
-PWSTR TaskMemoryWideCopy(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return nullptr;
-  auto* out = static_cast<PWSTR>(CoTaskMemAlloc(static_cast<size_t>(length) * sizeof(WCHAR)));
-  if (out == nullptr) return nullptr;
-  if (MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out, length) != length) {
-    CoTaskMemFree(out);
-    return nullptr;
-  }
-  return out;
-}
 
 // ---- Shell items ---------------------------------------------------------------
 
@@ -103,7 +92,7 @@ class ShellItem final : public ComObject<ShellItem, IShellItem> {
     // Only a full path names a file-system item; anything else the chooser
     // printed is an item without one.
     if (form != SIGDN_FILESYSPATH || path_.empty() || path_[0] != '/') return E_INVALIDARG;
-    *name = TaskMemoryWideCopy(path_);
+    *name = posix_standin::TaskMemoryWideCopy(path_);
     return *name != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 

@@ -29,4 +29,8 @@ std::string NativePathFromWide(LPCWSTR path);
 // U+FFFD); the terminator is not part of the string.
 std::basic_string<WCHAR> WideFromUtf8(const std::string& text);
 
+// A NUL-terminated UTF-16 copy of UTF-8 text in COM task memory, for the
+// caller to release with CoTaskMemFree; null when it cannot be made.
+PWSTR TaskMemoryWideCopy(const std::string& text);
+
 }  // namespace posix_standin

@@ -6,6 +6,7 @@
 // created; the caller creates what it needs below it. The text comes back as
 // UTF-16 in COM task memory, for the caller to release with CoTaskMemFree.
 #include "platform/win32.h"
+#include "platform/posix/posix_internal.h"
 
 #include <cstdlib>
 #include <new>
@@ -18,6 +19,18 @@ const KNOWNFOLDERID FOLDERID_LocalAppData = {
 LPVOID CoTaskMemAlloc(size_t size) { return std::malloc(size == 0 ? 1 : size); }
 
 void CoTaskMemFree(LPVOID memory) { std::free(memory); }
+
+PWSTR posix_standin::TaskMemoryWideCopy(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 0) return nullptr;
+  auto* out = static_cast<PWSTR>(CoTaskMemAlloc(static_cast<size_t>(length) * sizeof(WCHAR)));
+  if (out == nullptr) return nullptr;
+  if (MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out, length) != length) {
+    CoTaskMemFree(out);
+    return nullptr;
+  }
+  return out;
+}
 
 namespace {
 
@@ -56,18 +69,6 @@ bool IsValidUtf8(const std::string& text) {
   return back == text;
 }
 
-// A NUL-terminated UTF-16 copy of text in COM task memory, or null.
-PWSTR CopyToTaskMemory(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (length <= 0) return nullptr;
-  auto* out = static_cast<PWSTR>(CoTaskMemAlloc(static_cast<size_t>(length) * sizeof(WCHAR)));
-  if (out == nullptr) return nullptr;
-  if (MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out, length) != length) {
-    CoTaskMemFree(out);
-    return nullptr;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -82,7 +83,7 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID folderId, DWORD /*flags*/, HANDLE 
     // A folder name that UTF-16 cannot carry would come back altered and
     // lead the caller somewhere else; better to say there is no such folder.
     if (folder.empty() || !IsValidUtf8(folder)) return E_FAIL;
-    *path = CopyToTaskMemory(folder);
+    *path = posix_standin::TaskMemoryWideCopy(folder);
   } catch (const std::bad_alloc&) {
     // A C interface: report, never throw.
   }
