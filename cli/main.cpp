@@ -32,15 +32,6 @@ const char kErrorLogPath[] = "quillmere_errors.log";
 // it throw.
 using Step = const char*;
 
-CopyOptions SingleFileOptions() {
-  CopyOptions options;
-  options.smallFileBufferSize = 4ull * 1024 * 1024;
-  options.largeFileBufferSize = 16ull * 1024 * 1024;
-  options.maxRetries = 2;
-  options.verify = true;
-  return options;
-}
-
 // Follows links. A missing path is no folder; a status that cannot be found
 // out for another reason throws.
 bool IsFolder(const std::string& source) {
@@ -96,7 +87,7 @@ bool CopyOneFile(const std::string& source, const std::string& destination,
   step = "Tao bo may sao chep";
   CoreEngine engine(PrintProgress, PrintCopyError, &controlFlags);
   const bool result = RunOnWorker(
-      [&] { return engine.CopySingleFile(source, destination, SingleFileOptions()); },
+      [&] { return engine.CopySingleFile(source, destination, StandardCopyOptions()); },
       "Sao chep file", step);
   PrintSingleFileResult(result);
   return result;

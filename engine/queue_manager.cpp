@@ -20,17 +20,6 @@ namespace fs = std::filesystem;
 namespace quillmere {
 namespace {
 
-// Every file item is copied with these options: 4 MiB and 16 MiB buffers,
-// two repetitions of a failed block, verification on.
-CopyOptions RunCopyOptions() {
-  CopyOptions options;
-  options.smallFileBufferSize = 4ull * 1024 * 1024;
-  options.largeFileBufferSize = 16ull * 1024 * 1024;
-  options.maxRetries = 2;
-  options.verify = true;
-  return options;
-}
-
 constexpr std::chrono::milliseconds kPausePoll{50};
 
 }  // namespace
@@ -179,7 +168,7 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
     statuses[index] = ItemStatus::Skipped;
     return true;
   }
-  const bool copied = engine.CopySingleFile(item.source, item.destination, RunCopyOptions());
+  const bool copied = engine.CopySingleFile(item.source, item.destination, StandardCopyOptions());
   // A cancel seen here stops the run with the item still Running and
   // counted nowhere, even when its copy finished.
   if (CancelRequested()) return false;

@@ -55,6 +55,17 @@ struct CopyOptions {
   bool verify = false;
 };
 
+// The options both front ends copy with: 4 MiB and 16 MiB buffers, two
+// repetitions of a failed block, verification on.
+inline CopyOptions StandardCopyOptions() {
+  CopyOptions options;
+  options.smallFileBufferSize = 4ull * 1024 * 1024;
+  options.largeFileBufferSize = 16ull * 1024 * 1024;
+  options.maxRetries = 2;
+  options.verify = true;
+  return options;
+}
+
 // Set by a front end from its own thread; read by the engine. skipRequested
 // is consumed with an atomic exchange.
 struct ControlFlags {
