@@ -52,6 +52,9 @@
 
 #endif
 
+// errno -> Windows code, the same table on both platforms.
+#include "platform/errno_to_win32.h"
+
 #include <string>
 
 // UTF-16 text in the platform's wide character type (wchar_t on Windows,

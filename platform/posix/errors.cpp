@@ -1,8 +1,8 @@
-// Last-error value, the errno to Windows code table, and system error texts.
+// Last-error value and system error texts.
 //
-// One table maps errno to the code a user of Windows would see for the same
-// failure; a second, smaller one maps each code the stand-in produces back to
-// an errno, so that FormatMessageW can give the platform's own text for it.
+// errno -> Windows code is platform/errno_to_win32.h, shared with the Windows
+// build. Here a smaller table maps each code the stand-in produces back to an
+// errno, so that FormatMessageW can give the platform's own text for it.
 #include "platform/posix/posix_internal.h"
 
 #include <sys/stat.h>
@@ -24,30 +24,6 @@ struct ErrnoCode {
   DWORD code;
 };
 
-// errno -> Windows code. EBUSY, ETXTBSY and EWOULDBLOCK are the platform's
-// ways of saying that someone else holds the file.
-constexpr ErrnoCode kErrnoToCode[] = {
-    {0, ERROR_SUCCESS},
-    {ENOENT, ERROR_FILE_NOT_FOUND},
-    {ENOTDIR, ERROR_PATH_NOT_FOUND},
-    {EACCES, ERROR_ACCESS_DENIED},
-    {EPERM, ERROR_ACCESS_DENIED},
-    {EISDIR, ERROR_ACCESS_DENIED},
-    {EBUSY, ERROR_SHARING_VIOLATION},
-    {ETXTBSY, ERROR_SHARING_VIOLATION},
-    {EWOULDBLOCK, ERROR_SHARING_VIOLATION},
-    {ENOSPC, ERROR_DISK_FULL},
-    {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
-    {EROFS, ERROR_WRITE_PROTECT},
-    {EIO, ERROR_IO_DEVICE},
-    {EINVAL, ERROR_INVALID_PARAMETER},
-    {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
-    {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
-    {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
-    {EEXIST, ERROR_FILE_EXISTS},
-    {EBADF, ERROR_INVALID_HANDLE},
-};
-
 // Windows code -> the errno whose text describes it. Only codes listed here
 // have a text; every other code gives none.
 constexpr ErrnoCode kCodeToErrno[] = {
@@ -65,7 +41,10 @@ constexpr ErrnoCode kCodeToErrno[] = {
     {EIO, ERROR_GEN_FAILURE},
     {EBUSY, ERROR_SHARING_VIOLATION},
     {EEXIST, ERROR_FILE_EXISTS},
+    {EEXIST, ERROR_ALREADY_EXISTS},
     {EINVAL, ERROR_INVALID_PARAMETER},
+    {EINVAL, ERROR_INVALID_NAME},
+    {EINVAL, ERROR_NEGATIVE_SEEK},
     {ENOSPC, ERROR_DISK_FULL},
     {ERANGE, ERROR_INSUFFICIENT_BUFFER},
     {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
@@ -112,13 +91,6 @@ bool IsFolder(const std::string& path) {
 DWORD GetLastError() { return lastError; }
 
 void SetLastError(DWORD code) { lastError = code; }
-
-DWORD Win32ErrorFromErrno(int errnoValue) {
-  for (const ErrnoCode& entry : kErrnoToCode) {
-    if (entry.errnoValue == errnoValue) return entry.code;
-  }
-  return ERROR_GEN_FAILURE;
-}
 
 DWORD FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD,
                      void*) {

@@ -193,7 +193,11 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     default: return Fail(ERROR_INVALID_PARAMETER);
   }
   off_t position = ::lseek(file->fd, static_cast<off_t>(distance.QuadPart), whence);
-  if (position < 0) return Fail(Win32ErrorFromErrno(errno));
+  if (position < 0) {
+    // A move to before the start of the file has its own code on Windows.
+    const bool beforeStart = errno == EINVAL && distance.QuadPart < 0;
+    return Fail(beforeStart ? ERROR_NEGATIVE_SEEK : Win32ErrorFromErrno(errno));
+  }
   if (newPosition != nullptr) newPosition->QuadPart = static_cast<LONGLONG>(position);
   return TRUE;
 }

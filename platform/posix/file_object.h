@@ -8,8 +8,8 @@
 namespace posix_standin {
 
 // One open file: its descriptor, how it may be used, and the descriptor that
-// holds its share lock when the main one cannot (a read lock needs a
-// descriptor open for reading, a write lock one open for writing).
+// holds its share-mode locks when the main one cannot (they are read locks,
+// which need a descriptor open for reading).
 // Owned through the HANDLE; CloseHandle destroys it, closing both.
 struct FileObject {
   static constexpr uint32_t kLiveMark = 0x51464844;  // tells a live object from garbage

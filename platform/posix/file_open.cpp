@@ -1,16 +1,18 @@
 // CreateFileW: opening files with Windows' access, share and creation rules.
 //
-// Share modes become open-file-description locks on the whole file, which
-// every descriptor of every process sees, whatever path or hard link it was
-// opened by: a handle that shares reading takes a read lock, one that does
-// not takes a write lock, and a conflict fails the open with
-// ERROR_SHARING_VIOLATION. (Finer combinations, such as a writer that shares
-// reading meeting a reader that does not share writing, are not told apart.)
-// CREATE_ALWAYS and TRUNCATE_EXISTING empty the file only once the lock is
-// held, so opening a file that someone is reading never destroys it.
+// Share modes are open-file-description locks (share_lock.cpp), which every
+// descriptor of every process sees, whatever path or hard link it was opened
+// by; a conflict fails the open with ERROR_SHARING_VIOLATION. CREATE_ALWAYS
+// and TRUNCATE_EXISTING empty the file only once the share claim is held, so
+// opening a file that someone is reading never destroys it.
+//
+// As on Windows, CREATE_ALWAYS and OPEN_ALWAYS leave ERROR_ALREADY_EXISTS as
+// the last error when the file was there, and a name that ends in a
+// separator is no file name (ERROR_INVALID_NAME) unless it names a folder.
 #include "platform/posix/fault_state.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/share_lock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,62 +33,76 @@ int AccessFlags(DWORD access) {
   return write ? O_WRONLY : O_RDONLY;
 }
 
-// open() flags for a disposition; false for an unknown one.
+// open() flags for a disposition; false for an unknown one. CREATE_ALWAYS
+// and OPEN_ALWAYS create through OpenTellingExistence instead.
 bool DispositionFlags(DWORD disposition, int& flags) {
   switch (disposition) {
     case CREATE_NEW: flags = O_CREAT | O_EXCL; return true;
-    case CREATE_ALWAYS: flags = O_CREAT; return true;  // emptied after locking
+    case CREATE_ALWAYS: flags = 0; return true;      // emptied after the claim
     case OPEN_EXISTING: flags = 0; return true;
-    case OPEN_ALWAYS: flags = O_CREAT; return true;
-    case TRUNCATE_EXISTING: flags = 0; return true;    // emptied after locking
+    case OPEN_ALWAYS: flags = 0; return true;
+    case TRUNCATE_EXISTING: flags = 0; return true;  // emptied after the claim
     default: return false;
   }
 }
 
-bool EmptiesAfterLock(DWORD disposition) {
-  return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+bool CreatesIfMissing(DWORD disposition) {
+  return disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
 }
 
-// Opens a second descriptor on the same open file for the lock, since an
-// OFD read lock needs read access and a write lock write access.
-int ReopenForLock(int fd, short lockType) {
-  std::string self = "/proc/self/fd/" + std::to_string(fd);
-  int mode = lockType == F_RDLCK ? O_RDONLY : O_WRONLY;
-  return ::open(self.c_str(), mode | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+bool TellsExistence(DWORD disposition) {
+  return disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
 }
 
-// Takes the share lock; 0 or the errno of the failed fcntl.
-int TakeShareLock(FileObject& file, DWORD shareMode) {
-  short type = (shareMode & FILE_SHARE_READ) ? F_RDLCK : F_WRLCK;
-  int lockFd = file.fd;
-  const bool fits = type == F_RDLCK ? file.readable : file.writable;
-  if (!fits) {
-    file.lockFd = ReopenForLock(file.fd, type);
-    if (file.lockFd >= 0) {
-      lockFd = file.lockFd;
-    } else {
-      // Only the other kind of lock can be had: take it rather than none.
-      type = type == F_RDLCK ? F_WRLCK : F_RDLCK;
+int OpenNative(const char* path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens or creates the file and says whether it was there: exclusive
+// creation first, then an open of what is there. A name that keeps coming
+// and going (or a link to nowhere) is in the end opened with plain O_CREAT
+// and counts as new.
+int OpenTellingExistence(const char* path, int flags, bool& existed) {
+  constexpr int kAttempts = 4;
+  existed = false;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    int fd = OpenNative(path, flags | O_CREAT | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    fd = OpenNative(path, flags);
+    if (fd >= 0 || errno != ENOENT) {
+      existed = true;
+      return fd;
     }
   }
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;  // the whole file, however it grows
-  int result;
-  do {
-    result = ::fcntl(lockFd, F_OFD_SETLK, &lock);
-  } while (result != 0 && errno == EINTR);
-  return result == 0 ? 0 : errno;
+  return OpenNative(path, flags | O_CREAT);
 }
 
-bool IsLockConflict(int error) { return error == EAGAIN || error == EACCES; }
+bool IsFolderPath(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
-// File systems without lock support cannot enforce share modes; the open
-// goes on without them rather than failing every copy there.
-bool LocksUnsupported(int error) {
-  return error == ENOLCK || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
+// For a path that ends in a separator: ERROR_SUCCESS when it names a folder
+// (the open goes on and refuses it with 5), else the code Windows gives for
+// a file name followed by a separator: 123 for an existing file and for a
+// new name the disposition would create, the not-found codes otherwise.
+DWORD TrailingSeparatorCode(const std::string& path, DWORD disposition) {
+  std::string name = path;
+  while (!name.empty() && name.back() == '/') name.pop_back();
+  if (name.empty() || IsFolderPath(path)) return ERROR_SUCCESS;
+  struct stat info;
+  if (::lstat(name.c_str(), &info) == 0) return ERROR_INVALID_NAME;
+  DWORD code = posix_standin::Win32ErrorForPath(errno, name);
+  if (code == ERROR_FILE_NOT_FOUND && CreatesIfMissing(disposition)) return ERROR_INVALID_NAME;
+  return code;
+}
+
+bool EmptiesAfterLock(DWORD disposition) {
+  return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
 
 void EnableDirectIo(FileObject& file) {
@@ -108,15 +124,16 @@ HANDLE Fail(DWORD code) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Everything after open(): refuse folders, lock, empty, set the hints.
-DWORD Prepare(FileObject& file, DWORD shareMode, DWORD disposition, DWORD flagsAndAttributes) {
+// Everything after open(): refuse folders, claim share access, empty, set
+// the hints.
+DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition,
+              DWORD flagsAndAttributes) {
   struct stat info;
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   MakeBlocking(file.fd);
-  int lockError = TakeShareLock(file, shareMode);
-  if (IsLockConflict(lockError)) return ERROR_SHARING_VIOLATION;
-  if (lockError != 0 && !LocksUnsupported(lockError)) return Win32ErrorFromErrno(lockError);
+  DWORD shareCode = posix_standin::ClaimShareAccess(file, access, shareMode);
+  if (shareCode != ERROR_SUCCESS) return shareCode;
   if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode)) {
     int result;
     do {
@@ -142,20 +159,25 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
+  std::string path = nativePath;
+  if (!path.empty() && path.back() == '/') {
+    DWORD code = TrailingSeparatorCode(path, disposition);
+    if (code != ERROR_SUCCESS) return Fail(code);
+  }
   flags |= AccessFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
 
   auto file = std::make_unique<FileObject>();
-  do {
-    file->fd = ::open(nativePath, flags, 0666);
-  } while (file->fd < 0 && errno == EINTR);
-  if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, nativePath));
+  bool existed = false;
+  file->fd = TellsExistence(disposition) ? OpenTellingExistence(nativePath, flags, existed)
+                                         : OpenNative(nativePath, flags);
+  if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->readable = (flags & O_ACCMODE) != O_WRONLY;
   file->writable = (flags & O_ACCMODE) != O_RDONLY;
 
-  DWORD code = Prepare(*file, shareMode, disposition, flagsAndAttributes);
+  DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);
-  SetLastError(ERROR_SUCCESS);
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return file.release();
 }
 

@@ -115,6 +115,9 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_NEGATIVE_SEEK 131u
+#define ERROR_ALREADY_EXISTS 183u
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #define ERROR_IO_DEVICE 1117u
@@ -135,8 +138,8 @@ typedef OVERLAPPED* LPOVERLAPPED;
 // The calling thread's last Windows error code (thread-local, like Windows).
 DWORD GetLastError();
 void SetLastError(DWORD code);
-// The Windows code a user of Windows would see for an errno value.
-DWORD Win32ErrorFromErrno(int errnoValue);
+// Win32ErrorFromErrno (errno -> Windows code) comes from
+// platform/errno_to_win32.h, shared with the Windows build.
 // FORMAT_MESSAGE_FROM_SYSTEM | ALLOCATE_BUFFER only: the platform's own text
 // (strerror_r) for the errno behind the code, with a trailing CR LF as
 // Windows ends its texts; 0 for a code it does not know. The buffer is

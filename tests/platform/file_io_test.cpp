@@ -129,9 +129,19 @@ TEST_F(FileIo, PositionAndEndOfFileFollowTheHandle) {
   ASSERT_TRUE(SetEndOfFile(handle));
   EXPECT_EQ(std::filesystem::file_size(path), 6000u);
 
+  // A move to before the start fails with Windows' own code, from any
+  // origin, and leaves the position where it was.
   distance.QuadPart = -1;
   EXPECT_FALSE(SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  distance.QuadPart = -6001;
+  EXPECT_FALSE(SetFilePointerEx(handle, distance, nullptr, FILE_CURRENT));
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  EXPECT_FALSE(SetFilePointerEx(handle, distance, nullptr, FILE_END));
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  distance.QuadPart = 0;
+  ASSERT_TRUE(SetFilePointerEx(handle, distance, &position, FILE_CURRENT));
+  EXPECT_EQ(position.QuadPart, 6000);
   CloseHandle(handle);
 
   HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);

@@ -6,8 +6,11 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -95,6 +98,55 @@ TEST_P(CreateFileShare, WriterThatSharesReadingLetsReadersInButNotExclusiveWrite
   EXPECT_EQ(ReadBytes(original), content);
 }
 
+// Windows refuses an open when a handle already open does not share the
+// access asked for, or when the new open does not share an access a handle
+// already has; neither side's marks may change the file.
+TEST_P(CreateFileShare, AccessAskedForMeetsTheSharingOfEveryOpenHandle) {
+  constexpr DWORD kRead = GENERIC_READ;
+  constexpr DWORD kWrite = GENERIC_WRITE;
+  constexpr DWORD kBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  struct Case {
+    const char* name;
+    DWORD firstAccess, firstShare, secondAccess, secondShare;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"reader sharing reading, then writer", kRead, FILE_SHARE_READ, kWrite, FILE_SHARE_READ,
+       false},
+      {"writer, then reader not sharing writing", kWrite, FILE_SHARE_READ, kRead,
+       FILE_SHARE_READ, false},
+      {"writer sharing both, then reader not sharing writing", kWrite, kBoth, kRead,
+       FILE_SHARE_READ, false},
+      {"writer sharing reading, then reader sharing both", kWrite, FILE_SHARE_READ, kRead, kBoth,
+       true},
+      {"reader sharing both, then writer sharing reading", kRead, kBoth, kWrite, FILE_SHARE_READ,
+       true},
+      {"two readers and writers sharing both", kRead | kWrite, kBoth, kRead | kWrite, kBoth, true},
+      {"writer sharing reading, then another", kWrite, FILE_SHARE_READ, kWrite, kBoth, false},
+      {"handle without data access, then exclusive reader", 0, kExclusive, kRead, kExclusive,
+       true},
+      {"exclusive reader, then handle without data access", kRead, kExclusive, 0, kExclusive,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    first = Open(original, c.firstAccess, c.firstShare, OPEN_EXISTING);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    other = Open(second, c.secondAccess, c.secondShare, OPEN_EXISTING);
+    if (c.opens) {
+      EXPECT_NE(other, INVALID_HANDLE_VALUE);
+    } else {
+      EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    }
+    for (HANDLE* handle : {&first, &other}) {
+      if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+      *handle = INVALID_HANDLE_VALUE;
+    }
+    EXPECT_EQ(ReadBytes(original), content);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(SamePathOrHardLink, CreateFileShare, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? std::string("HardLink") : std::string("SamePath");
@@ -122,11 +174,45 @@ TEST(CreateFileShareAcrossProcesses, ReaderInAnotherProcessBlocksExclusiveWriter
   ASSERT_EQ(mark, 'y');
   EXPECT_EQ(Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(Open(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE)
+      << "the reader does not share writing";
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "readers share across processes";
+  CloseHandle(reader);
   EXPECT_EQ(ReadBytes(path), PatternBytes(100));
   (void)!::write(done[1], &mark, 1);
   int status = 0;
   ::waitpid(child, &status, 0);
   for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+}
+
+// Opens that race each other for a file that each wants alone: at no
+// moment may two of them hold it.
+TEST(CreateFileShareRace, ExclusiveOpensNeverHoldTheFileTogether) {
+  TempDir dir;
+  std::string path = dir.File("contended.bin");
+  WriteBytes(path, PatternBytes(10));
+  std::atomic<int> holders{0};
+  std::atomic<int> overlaps{0};
+  std::atomic<int> wins{0};
+  auto contend = [&](DWORD access) {
+    for (int round = 0; round < 300; ++round) {
+      HANDLE handle = Open(path, access, kExclusive, OPEN_EXISTING);
+      if (handle == INVALID_HANDLE_VALUE) continue;
+      if (holders.fetch_add(1) != 0) overlaps.fetch_add(1);
+      wins.fetch_add(1);
+      std::this_thread::yield();
+      holders.fetch_sub(1);
+      CloseHandle(handle);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) threads.emplace_back(contend, i % 2 ? GENERIC_READ : GENERIC_WRITE);
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_GT(wins.load(), 0);
+  EXPECT_EQ(ReadBytes(path), PatternBytes(10));
 }
 
 TEST(CreateFileDisposition, CreateAlwaysCreatesOrEmptiesAFreeFile) {
@@ -141,8 +227,31 @@ TEST(CreateFileDisposition, CreateAlwaysCreatesOrEmptiesAFreeFile) {
   WriteBytes(path, PatternBytes(5000));
   HANDLE emptied = Open(path, GENERIC_WRITE, kExclusive, CREATE_ALWAYS);
   ASSERT_NE(emptied, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS) << "success that says the file was there";
   CloseHandle(emptied);
   EXPECT_EQ(fs::file_size(path), 0u);
+}
+
+TEST(CreateFileDisposition, OpenAlwaysSaysWhetherTheFileWasThereAndKeepsIt) {
+  TempDir dir;
+  std::string path = dir.File("kept.bin");
+  SetLastError(ERROR_DISK_FULL);
+  HANDLE created = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS);
+  ASSERT_NE(created, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(created);
+
+  WriteBytes(path, PatternBytes(300));
+  HANDLE opened = Open(path, GENERIC_WRITE, kExclusive, OPEN_ALWAYS);
+  ASSERT_NE(opened, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  CloseHandle(opened);
+  EXPECT_EQ(ReadBytes(path), PatternBytes(300));
+
+  HANDLE plain = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(plain, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  CloseHandle(plain);
 }
 
 TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {
@@ -168,6 +277,39 @@ TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {
 
   EXPECT_EQ(Open("", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+// A separator after the last name makes it no file name: Windows answers
+// 123 where there is a file or one would be created, and touches nothing.
+TEST(CreateFileFailure, NameEndingInSeparatorIsInvalidUnlessItIsAFolder) {
+  TempDir dir;
+  std::string file = dir.File("plain.bin");
+  WriteBytes(file, PatternBytes(50));
+  EXPECT_EQ(Open(file + "/", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  EXPECT_EQ(Open(file + "/", GENERIC_WRITE, kExclusive, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+  EXPECT_EQ(ReadBytes(file), PatternBytes(50));
+
+  std::string fresh = dir.File("fresh");
+  for (DWORD disposition : {CREATE_ALWAYS, CREATE_NEW, OPEN_ALWAYS}) {
+    EXPECT_EQ(Open(fresh + "/", GENERIC_WRITE, kExclusive, disposition), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME) << "disposition " << disposition;
+  }
+  EXPECT_FALSE(fs::exists(fresh));
+  EXPECT_EQ(Open(fresh + "/", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << "nothing to open, nothing to create";
+  EXPECT_EQ(Open(dir.File("no/fresh/"), GENERIC_WRITE, kExclusive, CREATE_ALWAYS),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+  fs::create_directory(dir.File("sub"));
+  EXPECT_EQ(Open(dir.File("sub/"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Open(dir.File("sub//"), GENERIC_WRITE, kExclusive, CREATE_ALWAYS),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST(CreateFileFailure, FolderIsRefusedWithAccessDenied) {

@@ -129,6 +129,26 @@ TEST(OpenSource, MissingFileOrFolderGivesItsCodeAndCreatesNothing) {
   EXPECT_FALSE(fs::exists(dir.File("nowhere")));
 }
 
+// A separator after a file's name makes the name invalid (123) for reading
+// and for creating alike; nothing is created or emptied.
+TEST(OpenSource, NameEndingInSeparatorIsAnInvalidName) {
+  TempDir dir;
+  const std::string file = dir.File("data.bin");
+  WriteBytes(fs::path(file), PatternBytes(64));
+  OpenedFile source(OpenSource(file + "/"));
+  EXPECT_FALSE(source->ok);
+  EXPECT_EQ(source->errorCode, 123u);
+  OpenedFile overFile(OpenDestination(file + "/", 10));
+  EXPECT_EQ(overFile->errorCode, 123u);
+  EXPECT_EQ(ReadBytes(fs::path(file)), PatternBytes(64));
+
+  const std::string fresh = dir.File("fresh");
+  OpenedFile newName(OpenDestination(fresh + "/", 10));
+  EXPECT_FALSE(newName->ok);
+  EXPECT_EQ(newName->errorCode, 123u);
+  EXPECT_FALSE(fs::exists(fs::path(fresh)));
+}
+
 TEST(OpenSource, FolderIsRefusedWithAccessDenied) {
   TempDir dir;
   OpenedFile source(OpenSource(dir.path().string()));

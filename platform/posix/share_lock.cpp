@@ -1,0 +1,155 @@
+// Share modes as open-file-description locks on four one-byte marks at the
+// very end of the offset range, far past any data (a lock neither needs the
+// bytes to exist nor extends the file):
+//
+//   has read access | has write access | refuses read sharing | refuses write sharing
+//
+// Each handle holds a read lock on the marks that describe it. A new open
+// conflicts with a mark that another handle holds when it asks for reading
+// (refuses read sharing), asks for writing (refuses write sharing), does not
+// share reading (has read access) or does not share writing (has write
+// access); F_OFD_GETLK with a write lock finds any other description's read
+// lock there. Every descriptor of every process sees these locks, whatever
+// path or hard link it came by, and closing the handle drops them.
+//
+// An open sets its own marks first and looks for conflicts after, so of two
+// conflicting opens racing each other at least one sees the other: both may
+// back off, never both succeed. A backed-off open drops its marks, waits a
+// short random while and tries again a few times, so a race rarely costs
+// either of them the open.
+#include "platform/posix/share_lock.h"
+
+#include "platform/posix/posix_internal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace {
+
+using posix_standin::FileObject;
+
+enum Mark { kHasRead, kHasWrite, kRefusesRead, kRefusesWrite, kMarkCount };
+
+constexpr off_t kFirstMark = std::numeric_limits<off_t>::max() - (kMarkCount - 1);
+constexpr int kAttempts = 4;
+
+struct Claim {
+  bool holds[kMarkCount] = {};      // marks that describe the new handle
+  bool conflicts[kMarkCount] = {};  // marks the new handle may not meet
+};
+
+Claim ClaimFor(DWORD access, DWORD shareMode) {
+  const bool read = (access & GENERIC_READ) != 0;
+  const bool write = (access & GENERIC_WRITE) != 0;
+  const bool sharesRead = (shareMode & FILE_SHARE_READ) != 0;
+  const bool sharesWrite = (shareMode & FILE_SHARE_WRITE) != 0;
+  Claim claim;
+  claim.holds[kHasRead] = read;
+  claim.holds[kHasWrite] = write;
+  claim.holds[kRefusesRead] = !sharesRead;
+  claim.holds[kRefusesWrite] = !sharesWrite;
+  claim.conflicts[kRefusesRead] = read;
+  claim.conflicts[kRefusesWrite] = write;
+  claim.conflicts[kHasRead] = !sharesRead;
+  claim.conflicts[kHasWrite] = !sharesWrite;
+  return claim;
+}
+
+struct flock MarkLock(short type, off_t start, off_t length) {
+  struct flock lock = {};  // l_pid must be 0 for the OFD commands
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = start;
+  lock.l_len = length;
+  return lock;
+}
+
+// 0 or the errno of the failed fcntl.
+int LockCall(int fd, int command, struct flock& lock) {
+  int result;
+  do {
+    result = ::fcntl(fd, command, &lock);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : errno;
+}
+
+bool IsConflict(int error) { return error == EAGAIN || error == EACCES; }
+
+// File systems without lock support (or without room for these offsets)
+// cannot enforce share modes; opens go on there rather than fail every copy.
+bool LocksUnsupported(int error) {
+  return error == ENOLCK || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS ||
+         error == EOVERFLOW;
+}
+
+void DropMarks(int fd) {
+  struct flock lock = MarkLock(F_UNLCK, kFirstMark, kMarkCount);
+  LockCall(fd, F_OFD_SETLK, lock);
+}
+
+// A read lock on a mark needs a description open for reading: the handle's
+// own, or a second one on the same file. -1 when none can be had.
+int ReadableDescriptor(FileObject& file) {
+  if (file.readable) return file.fd;
+  std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+  file.lockFd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  return file.lockFd;
+}
+
+// One attempt: set the handle's marks, then look for conflicting ones.
+// 0, EAGAIN for a sharing conflict, or another errno.
+int TryClaim(int fd, bool canHold, const Claim& claim) {
+  for (int mark = 0; mark < kMarkCount && canHold; ++mark) {
+    if (!claim.holds[mark]) continue;
+    struct flock lock = MarkLock(F_RDLCK, kFirstMark + mark, 1);
+    int error = LockCall(fd, F_OFD_SETLK, lock);
+    if (error != 0) return IsConflict(error) ? EAGAIN : error;
+  }
+  for (int mark = 0; mark < kMarkCount; ++mark) {
+    if (!claim.conflicts[mark]) continue;
+    struct flock lock = MarkLock(F_WRLCK, kFirstMark + mark, 1);
+    int error = LockCall(fd, F_OFD_GETLK, lock);
+    if (error != 0) return error;
+    if (lock.l_type != F_UNLCK) return EAGAIN;
+  }
+  return 0;
+}
+
+void WaitBeforeRetry() {
+  thread_local std::minstd_rand random(static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^ ::getpid()));
+  std::uniform_int_distribution<int> micros(50, 500);
+  std::this_thread::sleep_for(std::chrono::microseconds(micros(random)));
+}
+
+}  // namespace
+
+namespace posix_standin {
+
+DWORD ClaimShareAccess(FileObject& file, DWORD access, DWORD shareMode) {
+  if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) return ERROR_SUCCESS;
+  const Claim claim = ClaimFor(access, shareMode);
+  int fd = ReadableDescriptor(file);
+  // Without a readable description (a write-only file of someone else's)
+  // the handle cannot mark itself; it still checks the others' marks.
+  const bool canHold = fd >= 0;
+  if (!canHold) fd = file.fd;
+  for (int attempt = 1;; ++attempt) {
+    int error = TryClaim(fd, canHold, claim);
+    if (error == 0) return ERROR_SUCCESS;
+    if (canHold) DropMarks(fd);
+    if (LocksUnsupported(error)) return ERROR_SUCCESS;
+    if (error != EAGAIN) return Win32ErrorFromErrno(error);
+    if (attempt == kAttempts) return ERROR_SHARING_VIOLATION;
+    WaitBeforeRetry();
+  }
+}
+
+}  // namespace posix_standin
