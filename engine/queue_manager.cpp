@@ -22,6 +22,14 @@ namespace {
 
 constexpr std::chrono::milliseconds kPausePoll{50};
 
+// The message of a file-system error whose Windows code is code: the system
+// error category's text for that code. On POSIX hosts the library's own text
+// for the errno says the same in the user's language.
+std::string MessageOf(const std::error_code& error, int32_t code) {
+  if (QUILLMERE_POSIX_STANDIN) return error.message();
+  return std::system_category().message(code);
+}
+
 }  // namespace
 
 QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
@@ -90,18 +98,18 @@ void QueueManager::LogError(const std::string& path, CopyStage stage, int32_t co
 
 void QueueManager::LogFileSystemError(const std::string& path, CopyStage stage,
                                       const std::error_code& error) {
-  LogError(path, stage, Win32CodeOf(error), error.message());
+  const int32_t code = Win32CodeOf(error);
+  LogError(path, stage, code, MessageOf(error, code));
 }
 
+// The file-system library may report C-library errno values (the generic
+// category, and on POSIX hosts the system category too); the log carries
+// the Windows code, as the rest of the engine's lines do. A Windows system
+// category code already is one.
 int32_t QueueManager::Win32CodeOf(const std::error_code& error) {
-#if QUILLMERE_POSIX_STANDIN
-  // The file-system library reports errno values here; the log carries the
-  // Windows code, as the rest of the engine's lines do.
-  if (error.category() == std::generic_category() ||
-      error.category() == std::system_category()) {
-    return static_cast<int32_t>(Win32ErrorFromErrno(error.value()));
-  }
-#endif
+  const bool errnoValue = error.category() == std::generic_category() ||
+                          (QUILLMERE_POSIX_STANDIN && error.category() == std::system_category());
+  if (errnoValue) return static_cast<int32_t>(Win32ErrorFromErrno(error.value()));
   return static_cast<int32_t>(error.value());
 }
 
@@ -151,7 +159,7 @@ void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
   fs::create_directories(Utf8ToPath(item.destination), error);
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
-    SetItemMessage(index, error.message());
+    SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
   }
   SetItemStatus(index, ItemStatus::Done);
 }
@@ -161,7 +169,7 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
   fs::create_directories(Utf8ToPath(item.destination).parent_path(), error);
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
-    SetItemMessage(index, error.message());
+    SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
     std::lock_guard<std::mutex> lock(mutex);
     ++skippedFiles;
     processedBytes += item.size;

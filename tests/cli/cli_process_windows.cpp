@@ -90,7 +90,7 @@ CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& working
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                       workingFolder.c_str(), &startup, &process)) {
-    throw std::runtime_error("CreateProcessW failed");
+    throw std::runtime_error("CreateProcessW failed: error " + std::to_string(GetLastError()));
   }
   OwnedHandle child{process.hProcess};
   OwnedHandle thread{process.hThread};

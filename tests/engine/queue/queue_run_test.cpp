@@ -101,8 +101,9 @@ TEST_F(QueueRun, FolderThatCannotBeMadeIsLoggedAndStillDone) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].stage, "CREATE_DIR");
   EXPECT_EQ(log[0].action, "SKIP");
-  EXPECT_NE(log[0].code, 0);
+  EXPECT_EQ(log[0].code, static_cast<long>(ERROR_PATH_NOT_FOUND)) << "a file stands in the way";
   EXPECT_EQ(log[0].file, quillmere::PathToUtf8(blocker / "sub"));
+  EXPECT_EQ(log[0].message, FileSystemMessage(std::errc::not_a_directory, ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(log[0].message, messages[0]);
   EXPECT_EQ(testing_support::ReadBytes(destination / "after.bin"), bytes);
 }

@@ -118,6 +118,11 @@ void Checks::True(bool condition, const std::string& what) {
   if (!condition) failures += what + "\n";
 }
 
+std::string FileSystemMessage(std::errc posixError, long windowsCode) {
+  if (QUILLMERE_POSIX_STANDIN) return std::make_error_code(posixError).message();
+  return std::system_category().message(static_cast<int>(windowsCode));
+}
+
 std::string Join(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += "    " + line + "\n";

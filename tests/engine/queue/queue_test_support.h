@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace queue_test {
@@ -35,6 +36,12 @@ struct LogLine {
 // have the log's shape comes back with stage "MALFORMED" and the raw text
 // as its message.
 std::vector<LogLine> ReadLog(const fs::path& logPath);
+
+// The message a log line carries for a file-system failure that the
+// library reported as the C error posixError, whose Windows code is
+// windowsCode: the library's own text on POSIX hosts, the system's text for
+// the Windows code on Windows.
+std::string FileSystemMessage(std::errc posixError, long windowsCode);
 
 // Makes path the current folder for the guard's life.
 class CurrentFolder {
