@@ -77,6 +77,9 @@ class QueueManager::TreeWalk {
       return false;
     }
     standingAt = source;
+    std::error_code canonicalError;
+    const fs::path canonical = fs::weakly_canonical(sourcePath, canonicalError);
+    haveCanonicalSource = !canonicalError && !canonical.empty();
     if (!error && entries != fs::directory_iterator()) {
       levels.push_back(Level{std::move(entries), fs::path()});
     }
@@ -117,21 +120,20 @@ class QueueManager::TreeWalk {
   // destination lies outside the destination folder.
   void QueueEntry(const fs::directory_entry& entry, const fs::path& walkRelative) {
     const std::string entryText = PathToUtf8(entry.path());
-    std::error_code error;
-    const fs::path canonicalEntry = fs::weakly_canonical(entry.path(), error);
-    fs::path canonicalSource;
-    if (!error) canonicalSource = fs::weakly_canonical(sourcePath, error);
-    if (error) {
-      queue.LogFileSystemError(entryText, OPEN, error);
-      return;
-    }
-    fs::path relative = CanonicalRelative(canonicalEntry, canonicalSource);
-    if (LeavesTree(relative)) relative = walkRelative;
+    const bool atWalkPlace = LiesAtWalkPlace(entry);
+    fs::path relative = walkRelative;
+    if (!atWalkPlace && !CanonicalPlace(entry, walkRelative, entryText, relative)) return;
     const std::string destination = PathToUtf8(destinationPath / relative);
 
     // Removed entries and dangling links have no kind: left out silently.
+    // An entry that cannot be examined is logged when its canonical form
+    // cannot be had either, as for every other entry.
+    std::error_code error;
     const fs::file_status status = entry.status(error);
-    if (error) return;
+    if (error) {
+      if (atWalkPlace) CanonicalPlace(entry, walkRelative, entryText, relative);
+      return;
+    }
     if (fs::is_directory(status)) {
       queue.AddItem(QueueItem{entryText, destination, 0, true});
     } else if (fs::is_regular_file(status)) {
@@ -140,6 +142,37 @@ class QueueManager::TreeWalk {
       queue.CountListedFile(listedSize);
       queue.AddItem(QueueItem{entryText, destination, listedSize, false});
     }
+  }
+
+  // Every level below the source folder is a real folder entered by name,
+  // so an entry that is no link has as its canonical form the source
+  // folder's followed by its walk path: it goes to its walk place, and the
+  // two canonical resolutions per entry (a system call per path element
+  // each) are spared. Links, and a source whose canonical form could not be
+  // had, take the full way.
+  bool LiesAtWalkPlace(const fs::directory_entry& entry) const {
+    if (!haveCanonicalSource) return false;
+    std::error_code error;
+    const bool link = entry.is_symlink(error);
+    return !error && !link;
+  }
+
+  // Places an entry by its canonical form: below the source folder where it
+  // lies inside it, else at its walk place. False, with the failure logged,
+  // when a canonical form cannot be had.
+  bool CanonicalPlace(const fs::directory_entry& entry, const fs::path& walkRelative,
+                      const std::string& entryText, fs::path& relative) {
+    std::error_code error;
+    const fs::path canonicalEntry = fs::weakly_canonical(entry.path(), error);
+    fs::path canonicalOfSource;
+    if (!error) canonicalOfSource = fs::weakly_canonical(sourcePath, error);
+    if (error) {
+      queue.LogFileSystemError(entryText, OPEN, error);
+      return false;
+    }
+    relative = CanonicalRelative(canonicalEntry, canonicalOfSource);
+    if (LeavesTree(relative)) relative = walkRelative;
+    return true;
   }
 
   // Opens a real folder (never one reached through a link) as a new level.
@@ -173,6 +206,7 @@ class QueueManager::TreeWalk {
   const fs::path& destinationPath;
   std::vector<Level> levels;
   std::string standingAt;  // UTF-8 path of the last entry handed out
+  bool haveCanonicalSource = false;  // found out once, when the walk opens
 };
 
 bool QueueManager::AddSource(const std::string& source, const std::string& destination) {
