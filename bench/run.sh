@@ -68,6 +68,12 @@ MiB=$((1024 * 1024))
 log() { printf '%s\n' "$*" >&2; }
 
 build_programs() {
+  # The console program needs neither the Windows cross-build nor the window.
+  QUILLMERE_SKIP_WINDOWS=${QUILLMERE_SKIP_WINDOWS:-1} "$repo/scripts/deps.sh"
+  local tool
+  for tool in openssl dd sha256sum cmake c++; do
+    command -v "$tool" >/dev/null || { log "!! the bench needs $tool"; exit 1; }
+  done
   log "== Building quillmere_cli (Release) in $build"
   local buildlog=$build/bench-build.log
   if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
