@@ -10,7 +10,7 @@ packages=(
   libglfw3-dev libimgui-dev libstb-dev libgl-dev libgl1-mesa-dri libx11-dev
   xvfb xdotool x11-apps imagemagick zenity fonts-dejavu-core
   g++-mingw-w64-x86-64 wine64
-  sudo acl
+  sudo acl openssl
 )
 if [ "${QUILLMERE_SKIP_WINDOWS:-0}" = 1 ]; then
   packages=("${packages[@]/g++-mingw-w64-x86-64/}")
