@@ -86,18 +86,9 @@ TEST_F(CoreEngineTest, ResumeAfterPauseCompletesCopy) {
   EXPECT_EQ(Destination(), original);
 }
 
-// The engine is parked in its pause wait before block 1 for the whole time
-// the second thread works, so the order of events does not depend on speed.
 TEST_F(CoreEngineTest, SkipWhilePausedTakesEffectAtNextBlock) {
   const std::vector<uint8_t> original = MakeSource(2 * kSmallBlock);
-  flags.paused = true;
-  std::thread controller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    flags.skipRequested = true;
-    flags.paused = false;
-  });
-  const bool copied = Copy(BlockOptions());
-  controller.join();
+  const bool copied = CopyWhileSkipArrivesDuringPause();
   EXPECT_FALSE(copied);
   EXPECT_FALSE(flags.skipRequested.load());
   const std::vector<uint8_t> left = Destination();
@@ -108,14 +99,7 @@ TEST_F(CoreEngineTest, SkipWhilePausedTakesEffectAtNextBlock) {
 
 TEST_F(CoreEngineTest, SkipWhilePausedBeforeLastBlockStaysForNextFile) {
   const std::vector<uint8_t> original = MakeSource(kSmallBlock - 100);
-  flags.paused = true;
-  std::thread controller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    flags.skipRequested = true;
-    flags.paused = false;
-  });
-  const bool copied = Copy(BlockOptions());
-  controller.join();
+  const bool copied = CopyWhileSkipArrivesDuringPause();
   EXPECT_TRUE(copied);
   EXPECT_TRUE(flags.skipRequested.load());
   EXPECT_EQ(Destination(), original);

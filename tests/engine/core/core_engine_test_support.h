@@ -14,9 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quillmere_test {
@@ -97,6 +99,21 @@ class CoreEngineTest : public ::testing::Test {
   bool Copy(const quillmere::CopyOptions& options) {
     quillmere::CoreEngine engine = MakeEngine();
     return engine.CopySingleFile(source, destination, options);
+  }
+
+  // Copies with the engine paused from the start while a second thread sets
+  // a skip request and then resumes: the engine waits in its pause before
+  // block 1 the whole time, so the order of events does not depend on speed.
+  bool CopyWhileSkipArrivesDuringPause() {
+    flags.paused = true;
+    std::thread controller([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      flags.skipRequested = true;
+      flags.paused = false;
+    });
+    const bool copied = Copy(BlockOptions());
+    controller.join();
+    return copied;
   }
 
   std::vector<uint8_t> Destination() const {
