@@ -52,6 +52,8 @@ CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
 
+std::atomic<int> lockRefusal{0};
+
 std::atomic<bool> openHookSet{false};
 std::mutex openHookMutex;
 std::function<void(const std::string&, DWORD)> openHook;
@@ -72,6 +74,8 @@ void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes) {
   writeBase.store(writeCalls.load());
   shortenedWrites.Arm(writeBase.load(), first, count, maxBytes);
 }
+
+void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
 
 void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook) {
   std::lock_guard<std::mutex> lock(openHookMutex);
@@ -98,6 +102,7 @@ void ResetFileFaults() {
   shortenedWrites.Disarm();
   readBase.store(readCalls.load());
   writeBase.store(writeCalls.load());
+  RefuseLocks(0);
   SetOpenHook(nullptr);
 }
 
@@ -114,6 +119,8 @@ WriteFault TakeWriteFault(DWORD& value) {
   if (shortenedWrites.Hits(call, value)) return WriteFault::kShorten;
   return WriteFault::kNone;
 }
+
+int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
 
 void RunOpenHook(const std::string& nativePath, DWORD access) {
   thread_local bool insideHook = false;

@@ -19,6 +19,9 @@ enum class WriteFault { kNone, kFail, kShorten };
 // most bytes the call may write.
 WriteFault TakeWriteFault(DWORD& value);
 
+// The errno that RefuseLocks armed for every lock call, or 0.
+int LockRefusal();
+
 // Runs the hook of SetOpenHook, if one is set.
 void RunOpenHook(const std::string& nativePath, DWORD access);
 

@@ -10,6 +10,7 @@
 #include "platform/posix/fault_state.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/share_lock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@ namespace posix_standin {
 FileObject::~FileObject() { Close(); }
 
 int FileObject::Close() {
+  if (inShareTable) ForgetShareAccess(*this);
   int error = 0;
   if (lockFd >= 0 && ::close(lockFd) != 0) error = errno;
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) error = errno;
@@ -214,4 +216,29 @@ BOOL SetEndOfFile(HANDLE handle) {
   } while (result != 0 && errno == EINTR);
   if (result != 0) return Fail(Win32ErrorFromErrno(errno));
   return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat info;
+  if (::fstat(file->fd, &info) != 0) return Fail(Win32ErrorFromErrno(errno));
+  size->QuadPart = static_cast<LONGLONG>(info.st_size);
+  return TRUE;
+}
+
+DWORD GetFileType(HANDLE handle) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FILE_TYPE_UNKNOWN;
+  struct stat info;
+  if (::fstat(file->fd, &info) != 0) {
+    SetLastError(Win32ErrorFromErrno(errno));
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISREG(info.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_UNKNOWN;
 }

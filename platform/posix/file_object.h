@@ -27,6 +27,7 @@ struct FileObject {
   bool readable = false;
   bool writable = false;
   bool directIo = false;  // fd has O_DIRECT set
+  bool inShareTable = false;  // its claim is in the process's share table
 };
 
 // The object behind a handle; null (with ERROR_INVALID_HANDLE as the last

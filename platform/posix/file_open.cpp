@@ -132,7 +132,7 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   MakeBlocking(file.fd);
-  DWORD shareCode = posix_standin::ClaimShareAccess(file, access, shareMode);
+  DWORD shareCode = posix_standin::ClaimShareAccess(file, info, access, shareMode);
   if (shareCode != ERROR_SUCCESS) return shareCode;
   if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode)) {
     int result;

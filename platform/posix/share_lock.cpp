@@ -17,8 +17,14 @@
 // back off, never both succeed. A backed-off open drops its marks, waits a
 // short random while and tries again a few times, so a race rarely costs
 // either of them the open.
+//
+// Some file systems refuse these locks (NFS without a lock service, some
+// FUSE). The same rules are then judged against a table of this process's
+// own open handles, kept for every claim whatever the file system, so a
+// copy onto its own source through another path is still refused here.
 #include "platform/posix/share_lock.h"
 
+#include "platform/posix/fault_state.h"
 #include "platform/posix/posix_internal.h"
 
 #include <fcntl.h>
@@ -26,10 +32,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <limits>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -73,6 +82,7 @@ struct flock MarkLock(short type, off_t start, off_t length) {
 
 // 0 or the errno of the failed fcntl.
 int LockCall(int fd, int command, struct flock& lock) {
+  if (int refused = fault_injection::detail::LockRefusal()) return refused;
   int result;
   do {
     result = ::fcntl(fd, command, &lock);
@@ -129,13 +139,44 @@ void WaitBeforeRetry() {
   std::this_thread::sleep_for(std::chrono::microseconds(micros(random)));
 }
 
-}  // namespace
+// This process's open handles that take part in share modes.
+struct TableEntry {
+  dev_t device;
+  ino_t inode;
+  bool holds[kMarkCount];
+  const FileObject* owner;
+};
 
-namespace posix_standin {
+std::mutex tableMutex;
+std::vector<TableEntry> table;
 
-DWORD ClaimShareAccess(FileObject& file, DWORD access, DWORD shareMode) {
-  if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) return ERROR_SUCCESS;
-  const Claim claim = ClaimFor(access, shareMode);
+// True when an open handle of this process on the same file stands against
+// the claim; else the claim joins the table. One step under the lock, so
+// two threads opening the same file cannot both pass.
+bool EnterTable(const FileObject& file, const struct stat& info, const Claim& claim) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  for (const TableEntry& entry : table) {
+    if (entry.device != info.st_dev || entry.inode != info.st_ino) continue;
+    for (int mark = 0; mark < kMarkCount; ++mark) {
+      if (entry.holds[mark] && claim.conflicts[mark]) return true;
+    }
+  }
+  TableEntry entry{info.st_dev, info.st_ino, {}, &file};
+  std::copy(std::begin(claim.holds), std::end(claim.holds), entry.holds);
+  table.push_back(entry);
+  return false;
+}
+
+void LeaveTable(const FileObject& file) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  table.erase(std::remove_if(table.begin(), table.end(),
+                             [&file](const TableEntry& entry) { return entry.owner == &file; }),
+              table.end());
+}
+
+// The claim through file locks, seen by every process. A file system that
+// refuses the lock calls leaves the table's judgement standing.
+DWORD ClaimThroughLocks(FileObject& file, const Claim& claim) {
   int fd = ReadableDescriptor(file);
   // Without a readable description (a write-only file of someone else's)
   // the handle cannot mark itself; it still checks the others' marks.
@@ -150,6 +191,26 @@ DWORD ClaimShareAccess(FileObject& file, DWORD access, DWORD shareMode) {
     if (attempt == kAttempts) return ERROR_SHARING_VIOLATION;
     WaitBeforeRetry();
   }
+}
+
+}  // namespace
+
+namespace posix_standin {
+
+DWORD ClaimShareAccess(FileObject& file, const struct stat& info, DWORD access,
+                       DWORD shareMode) {
+  if ((access & (GENERIC_READ | GENERIC_WRITE)) == 0) return ERROR_SUCCESS;
+  const Claim claim = ClaimFor(access, shareMode);
+  if (EnterTable(file, info, claim)) return ERROR_SHARING_VIOLATION;
+  file.inShareTable = true;
+  DWORD code = ClaimThroughLocks(file, claim);
+  if (code != ERROR_SUCCESS) ForgetShareAccess(file);
+  return code;
+}
+
+void ForgetShareAccess(FileObject& file) {
+  LeaveTable(file);
+  file.inShareTable = false;
 }
 
 }  // namespace posix_standin

@@ -95,14 +95,20 @@ TEST_F(CoreEngineTest, CopiesWithoutAnyCallbacks) {
   EXPECT_EQ(Destination(), original);
 }
 
-TEST_F(CoreEngineTest, VerifyCopyFailsSilentlyWhenLengthDiffers) {
+// A copy that comes back shorter than the source (cut by another program)
+// fails with a report, never silently.
+TEST_F(CoreEngineTest, VerifyCopyReportsALengthThatDiffersWithBothDigests) {
   const std::vector<uint8_t> original = MakeSource(5000);
   ASSERT_TRUE(Copy(CallerOptions()));
   quillmere::CoreEngine engine = MakeEngine();
   const std::string digest = quillmere_test::HexDigest(original);
   EXPECT_TRUE(engine.VerifyCopy(destination, original.size(), digest));
   EXPECT_FALSE(engine.VerifyCopy(destination, original.size() + 1, digest));
-  EXPECT_TRUE(errors.empty());
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].stage, quillmere::VERIFY);
+  EXPECT_EQ(errors[0].code, 0);
+  EXPECT_EQ(errors[0].message, "Hash SHA-256 khong khop sau khi sao chep (nguon=" + digest +
+                                   ", dich=" + digest + ")");
 }
 
 TEST_F(CoreEngineTest, VerifyCopyReportsMismatchWithBothDigests) {
