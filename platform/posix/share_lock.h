@@ -16,10 +16,10 @@ namespace posix_standin {
 // file.lockFd may be set to a second descriptor that holds the claim.
 // ERROR_SUCCESS, ERROR_SHARING_VIOLATION, or the code of a failed lock call.
 // A handle that asks for neither reading nor writing claims and checks
-// nothing, as on Windows. Every claim is also kept in a table of this
-// process's open handles (device, inode, access, share mode), so where the
-// file system refuses locks the handles of this process still exclude each
-// other; only other processes' handles go unseen there.
+// nothing, as on Windows. Where the file system refuses the lock calls, the
+// claim is judged against, and kept in, a table of this process's open
+// handles on such files (device, inode, access, share mode), so the handles
+// of this process still exclude each other; other processes' go unseen.
 DWORD ClaimShareAccess(FileObject& file, const struct stat& info, DWORD access, DWORD shareMode);
 
 // Removes the handle's claim from the process's table (FileObject::Close).
