@@ -213,22 +213,22 @@ finish() {
   settle
 }
 
-# Times one command once and appends "seconds rss" to its result file.
+# Times one command once and appends "seconds rss cpu" to its result file.
 time_one() {
   local workload=$1 key=$2 src=$3 dst=$4 expected=$5
   local -a command
   mapfile -d '' command < <(prepare "$key" "$src" "$dst" "$workload")
-  local out status seconds rss
+  local out status seconds rss cpu
   out=$(cd "$work/run" && "$timer" "$work/run/$key.log" -- "${command[@]}")
-  read -r seconds rss status <<<"$out"
+  read -r seconds rss status cpu <<<"$out"
   if [ "$status" != 0 ]; then
     log "!! $key failed with status $status; its output:"
     tail -c 2000 "$work/run/$key.log" >&2
     exit 1
   fi
   finish "$key" "$dst" "$expected"
-  printf '%s %s\n' "$seconds" "$rss" >>"$results/$workload.$key"
-  log "   $(printf '%-10s %8.2f s  %7d KiB' "$key" "$seconds" "$rss")"
+  printf '%s %s %s\n' "$seconds" "$rss" "$cpu" >>"$results/$workload.$key"
+  log "   $(printf '%-10s %8.2f s  %7d KiB  CPU %6.2f s' "$key" "$seconds" "$rss" "$cpu")"
 }
 
 # Each round: quillmere_cli and the floor back to back, the one that goes
@@ -261,7 +261,7 @@ run_workload() {
 
 # The median of the numbers on standard input, one a line.
 median_of() {
-  sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 seconds_of() { cut -d' ' -f1 "$results/$1.$2"; }
 median() { seconds_of "$1" "$2" | median_of; }
@@ -272,6 +272,12 @@ paired_ratios() {
 median_ratio() { paired_ratios "$1" | median_of; }
 joined() { awk -v f="$1" '{ printf "%s" f, (NR > 1 ? " / " : ""), $1 }'; }
 peak_rss() { cut -d' ' -f2 "$results/$1.$2" | sort -n | tail -1; }
+# Median CPU seconds, or a dash for results of a timer that did not give them.
+median_cpu() {
+  local cpu
+  cpu=$(awk 'NF >= 3 { print $3 }' "$results/$1.$2" | median_of)
+  if [ -n "$cpu" ]; then calc '%.2f' "$cpu"; else echo '—'; fi
+}
 calc() { awk "BEGIN { printf \"$1\", ($2) }"; }
 has_pairs() { [ -f "$results/$1.quillmere" ] && [ -f "$results/$1.floor" ]; }
 
@@ -306,10 +312,11 @@ table_rows() {
     [ "$workload" = W1 ] || perfile=$(calc '%.0f' "$files / $m")
     rss='—'
     [ "$key" = quillmere ] && rss=$(calc '%.1f MiB' "$(peak_rss "$workload" "$key") / 1024")
-    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$workload" "${label[$key]}" \
-      "$(calc '%.2f' "$m")" "$(seconds_of "$workload" "$key" | joined '%.2f')" "$ratio" "$perfile" "$rss"
+    printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$workload" "${label[$key]}" \
+      "$(calc '%.2f' "$m")" "$(seconds_of "$workload" "$key" | joined '%.2f')" "$ratio" \
+      "$(median_cpu "$workload" "$key")" "$perfile" "$rss"
   done
-  printf '| %s | quillmere_cli ÷ floor, round by round | | %s | %s | | |\n' "$workload" \
+  printf '| %s | quillmere_cli ÷ floor, round by round | | %s | %s | | | |\n' "$workload" \
     "$(paired_ratios "$workload" | joined '%.2f')" "$(calc '%.2f' "$(median_ratio "$workload")")"
 }
 
@@ -350,10 +357,11 @@ report() {
   echo "Floor: the same verified copy with only the work it cannot do without (bench/copy_floor.cpp)."
   echo "Each round runs quillmere_cli and the floor back to back; the rounds column lists each round in"
   echo "order, so each round's pair is the same position in both rows. \"÷ floor\": for quillmere_cli the"
-  echo "median of the per-round ratios, for the other commands median ÷ the floor's median."
+  echo "median of the per-round ratios, for the other commands median ÷ the floor's median. CPU: median"
+  echo "user + system time, which hardly depends on how busy the disk is."
   echo
-  echo '| Workload | Command | Median (s) | Rounds (s) | ÷ floor | Files/s | Peak RSS |'
-  echo '|---|---|---:|---|---:|---:|---:|'
+  echo '| Workload | Command | Median (s) | Rounds (s) | ÷ floor | CPU (s) | Files/s | Peak RSS |'
+  echo '|---|---|---:|---|---:|---:|---:|---:|'
   local w
   for w in W1 W2 W3; do table_rows "$w"; done
   echo
