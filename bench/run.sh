@@ -9,9 +9,9 @@
 # generates the workloads in FOLDER/quillmere-bench (FOLDER defaults to the
 # build folder; it must be on the file system you want to measure, since the
 # copies land next to their sources), and times every command once a round,
-# 5 rounds by default. Each round runs quillmere_cli and the floor back to
-# back (which goes first alternates from round to round), then the standard
-# tools. The page cache is dropped before every timed command when this user
+# 6 rounds by default. Each round runs quillmere_cli and the floor back to
+# back (which goes first alternates from round to round, so an even number
+# of rounds gives both orders the same weight), then the standard tools. The page cache is dropped before every timed command when this user
 # may do so (echo 3 > /proc/sys/vm/drop_caches); the table says when that was
 # not possible. Each workload's files are removed once it is done; the table
 # is printed and kept in bench-results.md in the build folder. --report only
@@ -32,7 +32,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLMERE_BENCH_BUILD:-$repo/build-bench}
-rounds=5
+rounds=6
 min_rounds=5
 target_ratio=1.15
 memory_limit_mib=48
