@@ -94,8 +94,11 @@ build_programs() {
 
 # ---- Page cache --------------------------------------------------------------
 
+# Found out by dropping it once, which a report of the last run must not do.
 can_drop=no
-if (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then can_drop=yes; fi
+if [ "$report_only" = no ] && (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then
+  can_drop=yes
+fi
 
 drop_caches() {
   sync
