@@ -22,5 +22,8 @@ WriteFault TakeWriteFault(DWORD& value);
 // Runs the hook of SetOpenHook, if one is set.
 void RunOpenHook(const std::string& nativePath, DWORD access);
 
+// Runs the hook of SetWriteHook, if one is set.
+void RunWriteHook(const void* data, DWORD length);
+
 }  // namespace detail
 }  // namespace fault_injection
