@@ -260,7 +260,8 @@ TEST_F(CoreEngineRetry, ResumedWriteOfOddLengthStaysInsideBuffer) {
   EXPECT_EQ(Destination(), testing_support::ReadBytes(source));
   const quillmere_test::AlignedBlock block = quillmere_test::LastAlignedBlock();
   ASSERT_EQ(writes.size(), 2u);
-  EXPECT_GT(writes[1].first + writes[1].second, block.start + kSmallBlock) << "not past the block";
+  EXPECT_GT(writes[1].first + writes[1].second, block.start + kSmallBlock)
+      << "the resumed write should reach past the block";
   for (const auto& [data, length] : writes) {
     EXPECT_GE(data, block.start);
     EXPECT_LE(data + length, block.start + block.size)
