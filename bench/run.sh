@@ -93,6 +93,7 @@ build_programs() {
 
 # ---- Page cache --------------------------------------------------------------
 
+# Found out by dropping it once, which a report of the last run must not do.
 can_drop=no
 probe_drop() {
   if (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then can_drop=yes; fi

@@ -58,6 +58,10 @@ std::atomic<bool> openHookSet{false};
 std::mutex openHookMutex;
 std::function<void(const std::string&, DWORD)> openHook;
 
+std::atomic<bool> writeHookSet{false};
+std::mutex writeHookMutex;
+std::function<void(const void*, DWORD)> writeHook;
+
 }  // namespace
 
 void FailReads(unsigned first, unsigned count, DWORD code) {
@@ -83,6 +87,12 @@ void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)
   openHookSet.store(static_cast<bool>(openHook), std::memory_order_release);
 }
 
+void SetWriteHook(std::function<void(const void* data, DWORD length)> hook) {
+  std::lock_guard<std::mutex> lock(writeHookMutex);
+  writeHook = std::move(hook);
+  writeHookSet.store(static_cast<bool>(writeHook), std::memory_order_release);
+}
+
 bool HandleUsesDirectIo(HANDLE handle) {
   posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
   return file != nullptr && file->directIo;
@@ -104,6 +114,7 @@ void ResetFileFaults() {
   writeBase.store(writeCalls.load());
   RefuseLocks(0);
   SetOpenHook(nullptr);
+  SetWriteHook(nullptr);
 }
 
 namespace detail {
@@ -141,6 +152,16 @@ void RunOpenHook(const std::string& nativePath, DWORD access) {
     throw;
   }
   insideHook = false;
+}
+
+void RunWriteHook(const void* data, DWORD length) {
+  if (!writeHookSet.load(std::memory_order_acquire)) return;
+  std::function<void(const void*, DWORD)> hook;
+  {
+    std::lock_guard<std::mutex> lock(writeHookMutex);
+    hook = writeHook;
+  }
+  if (hook) hook(data, length);
 }
 
 }  // namespace detail

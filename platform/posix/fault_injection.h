@@ -27,6 +27,9 @@ void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes);
 void RefuseLocks(int errnoValue);
 // Called with the native path at the start of every CreateFileW.
 void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook);
+// Called with the bytes every WriteFile is asked to write, before it looks at
+// them, from the writing thread.
+void SetWriteHook(std::function<void(const void* data, DWORD length)> hook);
 // True when the handle's descriptor was opened with O_DIRECT.
 bool HandleUsesDirectIo(HANDLE handle);
 // The POSIX descriptor behind a handle, or -1.

@@ -25,5 +25,8 @@ int LockRefusal();
 // Runs the hook of SetOpenHook, if one is set.
 void RunOpenHook(const std::string& nativePath, DWORD access);
 
+// Runs the hook of SetWriteHook, if one is set.
+void RunWriteHook(const void* data, DWORD length);
+
 }  // namespace detail
 }  // namespace fault_injection

@@ -168,6 +168,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
+  fault_injection::detail::RunWriteHook(data, length);
   DWORD faultValue = 0;
   auto fault = fault_injection::detail::TakeWriteFault(faultValue);
   if (fault == fault_injection::detail::WriteFault::kFail) return Fail(faultValue);

@@ -252,14 +252,28 @@ TEST_F(CoreEngineRetry, EndlessWritesOfNothingAreGivenUp) {
 
 // A write resumed after a partial write that is no whole number of sectors
 // is raised to whole sectors from there, reaching past the block's end; the
-// buffer carries room for that.
+// buffer carries room for that. The allocation itself has slack past its
+// end, so every write is held to the block the engine asked for.
 TEST_F(CoreEngineRetry, ResumedWriteOfOddLengthStaysInsideBuffer) {
   MakeSource(kSmallBlock);
   fault_injection::ShortenWrites(1, 1, 1000);
+  std::vector<std::pair<const uint8_t*, DWORD>> writes;
+  fault_injection::SetWriteHook([&](const void* data, DWORD length) {
+    writes.emplace_back(static_cast<const uint8_t*>(data), length);
+  });
   AlwaysRetry();
   // The stand-in takes the unaligned rest through a buffered fall-back.
   ASSERT_TRUE(Copy(BlockOptions(kSmallBlock, true, 0)));
   EXPECT_EQ(Destination(), testing_support::ReadBytes(source));
+  const quillmere_test::AlignedBlock block = quillmere_test::LastAlignedBlock();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_GT(writes[1].first + writes[1].second, block.start + kSmallBlock)
+      << "the resumed write should reach past the block";
+  for (const auto& [data, length] : writes) {
+    EXPECT_GE(data, block.start);
+    EXPECT_LE(data + length, block.start + block.size)
+        << "reaches " << (data + length) - (block.start + block.size) << " bytes past the block";
+  }
 }
 
 // Where the file system refuses locks, this process's own handles still
