@@ -39,8 +39,18 @@ struct ThreadApartment {
 };
 thread_local ThreadApartment currentApartment;
 
+#if QUILLMERE_FAULT_SEAM
+// The test seam's COM part (com_dialog.h).
 std::atomic<long> liveObjects{0};
 std::atomic<HRESULT> createFault{S_OK};
+#else
+// Without the seam objects are not counted: the counting is dropped.
+struct NoCount {
+  void operator++() const {}
+  void operator--() const {}
+};
+constexpr NoCount liveObjects;
+#endif
 
 // zenity prints the paths of a multiple selection joined by this separator.
 // A control character that file names practically never hold.
@@ -322,8 +332,10 @@ HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD /*context*/, R
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (currentApartment.initCount == 0) return CO_E_NOTINITIALIZED;
+#if QUILLMERE_FAULT_SEAM
   const HRESULT fault = createFault.load();
   if (fault != S_OK) return fault;
+#endif
   if (classId != CLSID_FileOpenDialog) return REGDB_E_CLASSNOTREG;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (iid != IID_IFileOpenDialog && iid != IID_IUnknown) return E_NOINTERFACE;
@@ -333,6 +345,7 @@ HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD /*context*/, R
   return S_OK;
 }
 
+#if QUILLMERE_FAULT_SEAM
 namespace fault_injection {
 
 void FailCoCreateInstance(HRESULT result) { createFault = result; }
@@ -340,3 +353,4 @@ long LiveComObjects() { return liveObjects.load(); }
 void ResetComFaults() { createFault = S_OK; }
 
 }  // namespace fault_injection
+#endif

@@ -151,7 +151,7 @@ void CoUninitialize();
 HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID iid,
                          LPVOID* object);
 
-// ---- Test seam (tests only) ------------------------------------------------
+// ---- Test seam: defined in the test variant of the stand-in only -----------
 namespace fault_injection {
 // CoCreateInstance fails with result while it is not S_OK.
 void FailCoCreateInstance(HRESULT result);

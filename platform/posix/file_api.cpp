@@ -7,10 +7,12 @@
 // O_DIRECT transfer as misaligned (EINVAL), the handle falls back to
 // buffered I/O and the transfer is repeated, so a copy never fails for the
 // platform's alignment rules alone.
-#include "platform/posix/fault_state.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/share_lock.h"
+#if QUILLMERE_FAULT_SEAM
+#include "platform/testing/fault_state.h"
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -149,8 +151,10 @@ BOOL CloseHandle(HANDLE handle) {
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
   if (bytesRead != nullptr) *bytesRead = 0;
+#if QUILLMERE_FAULT_SEAM
   DWORD faultCode = 0;
   if (fault_injection::detail::TakeReadFault(faultCode)) return Fail(faultCode);
+#endif
   FileObject* file = posix_standin::FileFromHandle(handle);
   if (file == nullptr) return FALSE;
   if (overlapped != nullptr || (buffer == nullptr && length != 0)) {
@@ -168,17 +172,21 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
+#if QUILLMERE_FAULT_SEAM
   fault_injection::detail::RunWriteHook(data, length);
   DWORD faultValue = 0;
   auto fault = fault_injection::detail::TakeWriteFault(faultValue);
   if (fault == fault_injection::detail::WriteFault::kFail) return Fail(faultValue);
+#endif
   FileObject* file = posix_standin::FileFromHandle(handle);
   if (file == nullptr) return FALSE;
   if (overlapped != nullptr || (data == nullptr && length != 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (!file->writable) return Fail(ERROR_ACCESS_DENIED);
+#if QUILLMERE_FAULT_SEAM
   if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
+#endif
   file->knownPosition = -1;
   size_t total = 0;
   int error = WriteAll(*file, static_cast<const char*>(data), length, total);

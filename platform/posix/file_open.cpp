@@ -9,10 +9,12 @@
 // As on Windows, CREATE_ALWAYS and OPEN_ALWAYS leave ERROR_ALREADY_EXISTS as
 // the last error when the file was there, and a name that ends in a
 // separator is no file name (ERROR_INVALID_NAME) unless it names a folder.
-#include "platform/posix/fault_state.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/share_lock.h"
+#if QUILLMERE_FAULT_SEAM
+#include "platform/testing/fault_state.h"
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -182,7 +184,9 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
 HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE) {
   if (nativePath == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+#if QUILLMERE_FAULT_SEAM
   fault_injection::detail::RunOpenHook(nativePath, access);
+#endif
   int flags = 0;
   if (!DispositionFlags(disposition, flags)) return Fail(ERROR_INVALID_PARAMETER);
   if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {

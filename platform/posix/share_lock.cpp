@@ -30,8 +30,10 @@
 // another path is still refused; other processes' handles go unseen.
 #include "platform/posix/share_lock.h"
 
-#include "platform/posix/fault_state.h"
 #include "platform/posix/posix_internal.h"
+#if QUILLMERE_FAULT_SEAM
+#include "platform/testing/fault_state.h"
+#endif
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -88,7 +90,9 @@ struct flock MarkLock(short type, off_t start, off_t length) {
 
 // 0 or the errno of the failed fcntl.
 int LockCall(int fd, int command, struct flock& lock) {
+#if QUILLMERE_FAULT_SEAM
   if (int refused = fault_injection::detail::LockRefusal()) return refused;
+#endif
   int result;
   do {
     result = ::fcntl(fd, command, &lock);

@@ -1,6 +1,6 @@
 // ReadFile, WriteFile, positioning and unbuffered I/O of the stand-in, and
 // its fault seam.
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "tests/platform/platform_test_support.h"
 #include "tests/support/test_support.h"
 

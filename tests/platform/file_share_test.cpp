@@ -1,7 +1,7 @@
 // Share modes, creation rules and open failures of the stand-in's CreateFileW.
 #include "tests/platform/platform_test_support.h"
 #include "tests/support/test_support.h"
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 #include <gtest/gtest.h>
 

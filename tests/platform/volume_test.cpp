@@ -1,6 +1,6 @@
 // Volumes and file attributes in the stand-in: GetVolumePathNameW,
 // GetDiskFreeSpaceW and GetFileAttributesExW.
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "tests/platform/platform_test_support.h"
 #include "tests/support/test_support.h"
 

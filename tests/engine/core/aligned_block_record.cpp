@@ -1,6 +1,7 @@
-// The test program is linked with --wrap for AllocateAligned on the POSIX
-// stand-in: the engine's calls land here, and the block each one hands out
-// is kept for the tests to compare the engine's writes against.
+// The test program is linked with --wrap for AllocateAligned: the engine's
+// calls land here, and the block each one hands out is kept for the tests to
+// compare the engine's writes against. The build gives the function's linker
+// name (QUILLMERE_ALLOCATE_ALIGNED), which differs by platform.
 #include "tests/engine/core/core_engine_test_support.h"
 
 #include <mutex>
@@ -25,13 +26,14 @@ AlignedBlock LastAlignedBlock() {
 
 }  // namespace quillmere_test
 
-extern "C" {
+// The linker's names for the wrapped function and for this one.
+extern "C" void* RealAllocateAligned(uint64_t size, uint64_t alignment)
+    __asm__("__real_" QUILLMERE_ALLOCATE_ALIGNED);
+extern "C" void* WrapAllocateAligned(uint64_t size, uint64_t alignment)
+    __asm__("__wrap_" QUILLMERE_ALLOCATE_ALIGNED);
 
-void* __real__ZN9quillmere15AllocateAlignedEmm(uint64_t size, uint64_t alignment);
-void* __wrap__ZN9quillmere15AllocateAlignedEmm(uint64_t size, uint64_t alignment) {
-  void* block = __real__ZN9quillmere15AllocateAlignedEmm(size, alignment);
+void* WrapAllocateAligned(uint64_t size, uint64_t alignment) {
+  void* block = RealAllocateAligned(size, alignment);
   quillmere_test::Remember(block, size);
   return block;
 }
-
-}  // extern "C"

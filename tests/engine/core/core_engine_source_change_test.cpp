@@ -25,8 +25,6 @@ using quillmere_test::CoreEngineTest;
 using quillmere_test::kSmallBlock;
 using quillmere_test::MismatchMessage;
 
-#if QUILLMERE_POSIX_STANDIN
-
 class CoreEngineChangingFiles : public CoreEngineTest {
  protected:
   // Runs change once, when path is opened with exactly this access.
@@ -116,6 +114,7 @@ TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationAlteredAfterWriting)
   EXPECT_EQ(testing_support::ReadBytes(source), original);
 }
 
+#if QUILLMERE_POSIX_STANDIN
 // Whether the volume takes unbuffered I/O: the stand-in falls back to
 // buffered handles where it does not.
 bool VolumeTakesDirectIo(const std::string& path) {
@@ -151,12 +150,6 @@ TEST_F(CoreEngineChangingFiles, WrittenDestinationIsNotInPageCache) {
   ASSERT_TRUE(Copy(BlockOptions(kSmallBlock, false)));
   EXPECT_EQ(CachedPages(destination), 0u);
   EXPECT_EQ(Destination(), original);
-}
-
-#else
-
-TEST(CoreEngineChangingFiles, NeedsFaultSeam) {
-  GTEST_SKIP() << "changing files under the engine needs the POSIX stand-in's open hook";
 }
 
 #endif

@@ -8,9 +8,7 @@
 #include "platform/win32.h"
 #include "tests/support/test_support.h"
 
-#if QUILLMERE_POSIX_STANDIN
-#include "platform/posix/fault_injection.h"
-#endif
+#include "platform/testing/fault_injection.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +57,6 @@ inline std::string MismatchMessage(const std::vector<uint8_t>& hashedSource,
          ", dich=" + HexDigest(destination) + ")";
 }
 
-#if QUILLMERE_POSIX_STANDIN
 // The last block AllocateAligned handed out in this program, and the size it
 // was asked for (aligned_block_record.cpp).
 struct AlignedBlock {
@@ -67,19 +64,13 @@ struct AlignedBlock {
   uint64_t size = 0;
 };
 AlignedBlock LastAlignedBlock();
-#endif
 
 class CoreEngineTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetFaults(); }
   void TearDown() override { ResetFaults(); }
 
-  static void ResetFaults() {
-#if QUILLMERE_POSIX_STANDIN
-    fault_injection::ResetAll();
-    fault_injection::SetOpenHook(nullptr);
-#endif
-  }
+  static void ResetFaults() { fault_injection::ResetAll(); }
 
   // Writes a source of size pattern bytes and returns its content.
   std::vector<uint8_t> MakeSource(size_t size, uint32_t seed = 7) {

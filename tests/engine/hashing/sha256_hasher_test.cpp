@@ -2,7 +2,7 @@
 #include "engine/sha256_hasher.h"
 #include "platform/win32.h"
 #if QUILLMERE_POSIX_STANDIN
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #endif
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "tests/support/test_support.h"
 
 #if QUILLMERE_POSIX_STANDIN
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 #include <fcntl.h>
 #include <unistd.h>

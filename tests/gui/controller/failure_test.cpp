@@ -13,7 +13,7 @@
 #include <vector>
 
 #if QUILLMERE_POSIX_STANDIN
-#include "platform/posix/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -1,10 +1,9 @@
-// The file half of the fault-injection seam (the hash half lives with the
-// hashing calls). Arming stores a range of call numbers; every ReadFile and
-// WriteFile counts itself and looks at the range only while one is armed.
-#include "platform/posix/fault_injection.h"
+// The file half of the fault-injection seam, the same on both platforms.
+// Arming stores a range of call numbers; every ReadFile and WriteFile counts
+// itself and looks at the range only while one is armed.
+#include "platform/testing/fault_injection.h"
 
-#include "platform/posix/fault_state.h"
-#include "platform/posix/file_object.h"
+#include "platform/testing/fault_state.h"
 
 #include <atomic>
 #include <mutex>
@@ -52,8 +51,6 @@ CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
 
-std::atomic<int> lockRefusal{0};
-
 std::atomic<bool> openHookSet{false};
 std::mutex openHookMutex;
 std::function<void(const std::string&, DWORD)> openHook;
@@ -79,9 +76,7 @@ void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes) {
   shortenedWrites.Arm(writeBase.load(), first, count, maxBytes);
 }
 
-void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
-
-void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook) {
+void SetOpenHook(std::function<void(const std::string& path, DWORD access)> hook) {
   std::lock_guard<std::mutex> lock(openHookMutex);
   openHook = std::move(hook);
   openHookSet.store(static_cast<bool>(openHook), std::memory_order_release);
@@ -93,16 +88,6 @@ void SetWriteHook(std::function<void(const void* data, DWORD length)> hook) {
   writeHookSet.store(static_cast<bool>(writeHook), std::memory_order_release);
 }
 
-bool HandleUsesDirectIo(HANDLE handle) {
-  posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
-  return file != nullptr && file->directIo;
-}
-
-int HandleDescriptor(HANDLE handle) {
-  posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
-  return file == nullptr ? -1 : file->fd;
-}
-
 unsigned ReadCalls() { return readCalls.load() - readBase.load(); }
 unsigned WriteCalls() { return writeCalls.load() - writeBase.load(); }
 
@@ -112,7 +97,9 @@ void ResetFileFaults() {
   shortenedWrites.Disarm();
   readBase.store(readCalls.load());
   writeBase.store(writeCalls.load());
+#if QUILLMERE_POSIX_STANDIN
   RefuseLocks(0);
+#endif
   SetOpenHook(nullptr);
   SetWriteHook(nullptr);
 }
@@ -131,9 +118,7 @@ WriteFault TakeWriteFault(DWORD& value) {
   return WriteFault::kNone;
 }
 
-int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
-
-void RunOpenHook(const std::string& nativePath, DWORD access) {
+void RunOpenHook(const std::string& path, DWORD access) {
   thread_local bool insideHook = false;
   if (insideHook || !openHookSet.load(std::memory_order_acquire)) return;
   std::function<void(const std::string&, DWORD)> hook;
@@ -146,7 +131,7 @@ void RunOpenHook(const std::string& nativePath, DWORD access) {
   if (!hook) return;
   insideHook = true;
   try {
-    hook(nativePath, access);
+    hook(path, access);
   } catch (...) {
     insideHook = false;
     throw;

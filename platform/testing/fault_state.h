@@ -1,6 +1,6 @@
-// The file half of the fault-injection seam as the file calls consult it.
-// Internal to platform/posix/. When nothing is armed each check is one atomic
-// load plus the call counter's increment.
+// The file half of the fault-injection seam as the platform's file calls
+// consult it, in the test variant of the platform only. When nothing is
+// armed each check is one atomic load plus the call counter's increment.
 #pragma once
 
 #include "platform/win32.h"
@@ -19,14 +19,16 @@ enum class WriteFault { kNone, kFail, kShorten };
 // most bytes the call may write.
 WriteFault TakeWriteFault(DWORD& value);
 
-// The errno that RefuseLocks armed for every lock call, or 0.
-int LockRefusal();
-
 // Runs the hook of SetOpenHook, if one is set.
-void RunOpenHook(const std::string& nativePath, DWORD access);
+void RunOpenHook(const std::string& path, DWORD access);
 
 // Runs the hook of SetWriteHook, if one is set.
 void RunWriteHook(const void* data, DWORD length);
+
+#if QUILLMERE_POSIX_STANDIN
+// The errno that RefuseLocks armed for every lock call, or 0.
+int LockRefusal();
+#endif
 
 }  // namespace detail
 }  // namespace fault_injection

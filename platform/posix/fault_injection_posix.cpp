@@ -1,0 +1,32 @@
+// The stand-in's own part of the fault-injection seam: refused locks and a
+// look at what is behind a handle. Built into the test variant only.
+#include "platform/testing/fault_injection.h"
+
+#include "platform/posix/file_object.h"
+#include "platform/testing/fault_state.h"
+
+#include <atomic>
+
+namespace fault_injection {
+
+namespace {
+std::atomic<int> lockRefusal{0};
+}  // namespace
+
+void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
+
+bool HandleUsesDirectIo(HANDLE handle) {
+  posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
+  return file != nullptr && file->directIo;
+}
+
+int HandleDescriptor(HANDLE handle) {
+  posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
+  return file == nullptr ? -1 : file->fd;
+}
+
+namespace detail {
+int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
+}  // namespace detail
+
+}  // namespace fault_injection
