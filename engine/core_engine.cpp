@@ -6,6 +6,7 @@
 #include "engine/win32_file.h"
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -136,6 +137,7 @@ class FileCopy {
       uint32_t bytesRead = 0;
       if (!ReadBlock(bytesRead)) return false;
       if (bytesRead == 0) return true;
+      ClearSectorTail(bytesRead);
       if (options.verify) hasher->Update(buffer.get(), bytesRead);
       if (!WriteBlock(bytesRead)) return false;
       copied += bytesRead;
@@ -157,6 +159,15 @@ class FileCopy {
       if (flags.cancelRequested.load()) return;
       std::this_thread::sleep_for(kPauseStep);
     }
+  }
+
+  // A write is raised to whole sectors. After a read that ended inside a
+  // sector, the rest of that sector holds an earlier block's bytes unless the
+  // read cleared it (an unbuffered read does, a buffered one not); where the
+  // source ended early the final size keeps that sector, so it is cleared here.
+  void ClearSectorTail(uint32_t bytesRead) {
+    if (sector == 0 || bytesRead % sector == 0) return;
+    std::memset(buffer.get() + bytesRead, 0, sector - bytesRead % sector);
   }
 
   // Every read asks for the whole buffer, the last block's too.

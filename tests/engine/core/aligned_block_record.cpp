@@ -1,9 +1,13 @@
 // The test program is linked with --wrap for AllocateAligned: the engine's
 // calls land here, and the block each one hands out is kept for the tests to
-// compare the engine's writes against. The build gives the function's linker
-// name (QUILLMERE_ALLOCATE_ALIGNED), which differs by platform.
+// compare the engine's writes against. Each block is handed out filled with
+// a pattern, not with whatever the allocator had (often zeros), so a byte
+// the engine writes without having read it shows in the destination. The
+// build gives the function's linker name (QUILLMERE_ALLOCATE_ALIGNED), which
+// differs by platform.
 #include "tests/engine/core/core_engine_test_support.h"
 
+#include <cstring>
 #include <mutex>
 
 namespace quillmere_test {
@@ -34,6 +38,7 @@ extern "C" void* WrapAllocateAligned(uint64_t size, uint64_t alignment)
 
 void* WrapAllocateAligned(uint64_t size, uint64_t alignment) {
   void* block = RealAllocateAligned(size, alignment);
+  if (block != nullptr) std::memset(block, 0xA5, size);
   quillmere_test::Remember(block, size);
   return block;
 }
