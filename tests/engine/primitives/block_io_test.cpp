@@ -1,12 +1,11 @@
 // ReadChunk and WriteChunk: sector rounding, reported counts, end of file,
 // failures, and unbuffered I/O where the platform has it.
 #include "engine/win32_file.h"
+#include "platform/testing/fault_injection.h"
 #include "tests/engine/primitives/primitives_test_support.h"
 #include "tests/support/test_support.h"
 
 #if QUILLMERE_POSIX_STANDIN
-#include "platform/testing/fault_injection.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -39,11 +38,7 @@ class BlockIo : public ::testing::Test {
     auto pattern = PatternBytes(kBufferSize, 21);
     std::memcpy(buffer.get(), pattern.data(), kBufferSize);
   }
-  void TearDown() override {
-#if QUILLMERE_POSIX_STANDIN
-    fault_injection::ResetFileFaults();
-#endif
-  }
+  void TearDown() override { fault_injection::ResetFileFaults(); }
 
   static constexpr uint32_t kBufferSize = 16384;
   TempDir dir;
@@ -156,6 +151,8 @@ TEST_F(BlockIo, CopyHandlesAreUnbufferedWhereTheFileSystemAllowsIt) {
   EXPECT_FALSE(fault_injection::HandleUsesDirectIo(verify->handle)) << "verification is buffered";
 }
 
+#endif  // QUILLMERE_POSIX_STANDIN
+
 TEST_F(BlockIo, FailedReadReportsTheCode) {
   std::string path = dir.File("failing.bin");
   WriteBytes(path, PatternBytes(4096));
@@ -192,7 +189,5 @@ TEST_F(BlockIo, ShortWriteIsReportedButNeverBeyondTheLengthAsked) {
   EXPECT_TRUE(WriteChunk(dest->handle, buffer.get(), 4097, 4096, written, code));
   EXPECT_EQ(written, 4097u) << "the sector tail never counts";
 }
-
-#endif  // QUILLMERE_POSIX_STANDIN
 
 }  // namespace

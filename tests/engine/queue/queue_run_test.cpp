@@ -149,7 +149,6 @@ TEST_F(QueueRun, BareFileNameAsDestinationIsSkippedWithoutACopy) {
   EXPECT_FALSE(fs::exists(work / "copy.bin"));
 }
 
-#if QUILLMERE_POSIX_STANDIN
 TEST_F(QueueRun, ReadFailureAnsweredRetryIsRepeatedAndTheFileEndsDone) {
   const std::vector<uint8_t> bytes = MakeFile(source / "f.bin", 100 * 1024);
   auto queue = MakeQueue();
@@ -174,7 +173,6 @@ TEST_F(QueueRun, ReadFailureAnsweredRetryIsRepeatedAndTheFileEndsDone) {
   EXPECT_EQ(log[0].message, errors[0].message);
   EXPECT_EQ(testing_support::ReadBytes(destination / "f.bin"), bytes);
 }
-#endif
 
 TEST_F(QueueRun, WithoutCallbacksFailuresAreLoggedAsSkipAndTheRunGoesOn) {
   const std::vector<uint8_t> bytes = MakeFile(source / "good.bin", 300);

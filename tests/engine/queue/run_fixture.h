@@ -8,9 +8,7 @@
 #include "tests/engine/queue/queue_test_support.h"
 #include "tests/support/test_support.h"
 
-#if QUILLMERE_POSIX_STANDIN
 #include "platform/testing/fault_injection.h"
-#endif
 
 #include <gtest/gtest.h>
 
@@ -29,9 +27,7 @@ class RunTest : public ::testing::Test {
   void TearDown() override { ResetFaults(); }
 
   static void ResetFaults() {
-#if QUILLMERE_POSIX_STANDIN
     fault_injection::ResetAll();
-#endif
   }
 
   // A queue whose callbacks record into this fixture; either may be left out.
