@@ -16,31 +16,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 
 namespace window_testing {
 namespace {
 
-struct Point {
-  int x, y;
-};
-
-// Where the main panel's controls stand in a 960 by 640 window with the
-// library's default font (the window's font wherever Segoe UI is missing).
-constexpr Point kAddFiles{518, 78};
-constexpr Point kChooseFolder{507, 210};
-constexpr Point kStart{75, 243};
-constexpr Point kPause{203, 243};
+namespace layout = panel_layout;
 
 // Far more than any disk copies in the moment between seeing the run start
 // and closing the window; sparse, so the source costs no space.
 constexpr uint64_t kSourceSize = 32ull << 30;
-
-// A button whose label is drawn in the full text colour, not faded.
-bool ButtonEnabled(const Screenshot& shot, Point centre) {
-  return DarkPixels(shot, centre.x - 57, centre.y - 8, centre.x + 57, centre.y + 8) > 10;
-}
 
 uint64_t AllocatedBytes(const std::filesystem::path& path) {
   struct stat info {};
@@ -86,14 +73,16 @@ class CloseDuringCopy : public WindowProgram {
   XWindowId StartCopyThroughPanel(Screenshot& shot) {
     StartProgram({{"PATH", searchPath_}});
     const XWindowId window = AwaitWindow();
-    // A click that lands before the panel's first frame hits no widget.
-    if (window == 0 || !Expect(AwaitFrame(window, shot, ShowsHeading), "the panel was never drawn")) return 0;
-    Click(window, kAddFiles.x, kAddFiles.y);
-    if (!Expect(AwaitFrame(window, shot, ShowsSource), "the source did not reach the list")) return 0;
-    Click(window, kChooseFolder.x, kChooseFolder.y);
-    if (!Expect(AwaitFrame(window, shot, ShowsDestination), "the destination did not reach its field")) return 0;
-    Click(window, kStart.x, kStart.y);
-    if (!Expect(AwaitFrame(window, shot, RunButtonsEnabled), "the copy did not start")) return 0;
+    if (window == 0) return 0;
+    auto shows = [&](const std::function<bool(const Screenshot&)>& check) {
+      return [this, window, &shot, check] { return x_->Capture(window, shot) && check(shot); };
+    };
+    if (!Expect(ClickButtonUntil(window, layout::kAddFiles, shows(ShowsSource)), "the source did not reach the list") ||
+        !Expect(ClickButtonUntil(window, layout::kChooseFolder, shows(ShowsDestination)),
+                "the destination did not reach its field") ||
+        !Expect(ClickButtonUntil(window, layout::kStart, shows(RunButtonsEnabled)), "the copy did not start")) {
+      return 0;
+    }
     return window;
   }
 
@@ -101,10 +90,9 @@ class CloseDuringCopy : public WindowProgram {
     EXPECT_TRUE(condition) << failure;
     return condition;
   }
-  static bool ShowsHeading(const Screenshot& s) { return DarkPixels(s, 16, 16, 300, 36) > 20; }
-  static bool ShowsSource(const Screenshot& s) { return DarkPixels(s, 20, 70, 430, 90) > 20; }
-  static bool ShowsDestination(const Screenshot& s) { return DarkPixels(s, 20, 202, 430, 220) > 20; }
-  static bool RunButtonsEnabled(const Screenshot& s) { return ButtonEnabled(s, kPause); }
+  static bool ShowsSource(const Screenshot& s) { return ShowsText(s, layout::SourceRow(0)); }
+  static bool ShowsDestination(const Screenshot& s) { return ShowsText(s, layout::kDestinationText); }
+  static bool RunButtonsEnabled(const Screenshot& s) { return ButtonEnabled(s, layout::kPause); }
 
   void ExpectCutShortCopyAndCleanExit(XWindowId window) {
     EXPECT_EQ(CloseAndAwaitExit(window), 0) << folders_.ErrorsText();

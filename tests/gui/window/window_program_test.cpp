@@ -71,7 +71,7 @@ TEST_F(WindowProgram, EndsWithOneWhenNoOpenGl32CoreContextCanBeHad) {
 
 TEST(WindowProgramWithoutDisplay, EndsWithOneAndOneGlfwErrorLine) {
   ProgramFolders folders;
-  auto program = folders.Start({{"DISPLAY", std::nullopt}});
+  auto program = folders.Start({QUILLMERE_GUI_PROGRAM}, {{"DISPLAY", std::nullopt}});
   ASSERT_TRUE(program->started());
   EXPECT_EQ(ExitCodeOf(program->WaitForExit(kExitLimit)), 1);
   const std::string errors = folders.ErrorsText();
