@@ -87,8 +87,11 @@ bool AnyPixel(const Screenshot& shot, int red, int green, int blue) {
 }
 
 // The horizontal extent of the dark (enabled) label pixels inside a
-// button; 0 when the label is faded (disabled) or not there.
+// button; 0 when the label is faded (disabled) or not there, and on a window
+// that has not drawn its first frame (black, no light button face).
 int DarkLabelSpan(const Screenshot& shot, const DrawnWidget& button) {
+  const Rgb face = shot.At(static_cast<int>(button.min.x) + 3, static_cast<int>((button.min.y + button.max.y) / 2));
+  if (face.red < 200) return 0;
   int first = -1;
   int last = -1;
   for (int y = static_cast<int>(button.min.y) + 2; y < static_cast<int>(button.max.y) - 2; ++y) {

@@ -107,6 +107,7 @@ class CloseDuringCopy : public WindowProgram {
 TEST_F(CloseDuringCopy, ClosingWhileTheCopyRunsCancelsItAndEndsWithZero) {
   Screenshot shot;
   const XWindowId window = StartCopyThroughPanel(shot);
+  if (window == 0) WritePng(shot, ArtifactPath("quillmere_gui_copy_not_started.png").string());
   ASSERT_NE(window, 0u);
   EXPECT_TRUE(WritePng(shot, ArtifactPath("quillmere_gui_copy_running.png").string()));
   ExpectCutShortCopyAndCleanExit(window);

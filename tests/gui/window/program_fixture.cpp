@@ -24,7 +24,27 @@ int DarkPixels(const Screenshot& shot, int x0, int y0, int x1, int y1) {
 
 int DarkPixels(const Screenshot& shot, const Band& band) { return DarkPixels(shot, band.x0, band.y0, band.x1, band.y1); }
 
-bool ShowsText(const Screenshot& shot, const Band& band) { return DarkPixels(shot, band) > 20; }
+namespace {
+
+// Pixels lighter than 200: the panel's and its fields' backgrounds.
+int LightPixels(const Screenshot& shot, const Band& band) {
+  int light = 0;
+  for (int y = band.y0; y < band.y1 && y < shot.height; ++y) {
+    for (int x = band.x0; x < band.x1 && x < shot.width; ++x) light += shot.At(x, y).red > 200 ? 1 : 0;
+  }
+  return light;
+}
+
+// Dark pixels count as text only on a light background: a window that has
+// not drawn its first frame yet is black, which is no text at all.
+bool DarkTextOnLight(const Screenshot& shot, const Band& band, int minimumDark) {
+  const int area = (band.x1 - band.x0) * (band.y1 - band.y0);
+  return DarkPixels(shot, band) > minimumDark && LightPixels(shot, band) * 2 > area;
+}
+
+}  // namespace
+
+bool ShowsText(const Screenshot& shot, const Band& band) { return DarkTextOnLight(shot, band, 20); }
 
 bool ButtonEnabled(const Screenshot& shot, Point middle) {
   if (middle.x == panel_layout::kStart.x && middle.y == panel_layout::kStart.y) {
@@ -34,7 +54,7 @@ bool ButtonEnabled(const Screenshot& shot, Point middle) {
     };
     return near(face, 0, 120, 212) || near(face, 26, 134, 217);  // plain or hovered
   }
-  return DarkPixels(shot, panel_layout::LabelAround(middle)) > 10;
+  return DarkTextOnLight(shot, panel_layout::LabelAround(middle), 10);
 }
 
 bool SamePixels(const Screenshot& shot, const Band& a, const Band& b) {

@@ -40,7 +40,8 @@ bool IsGrey(const Rgb& pixel, int level);
 // text glyphs in the window's text colour, which disabled text never reaches.
 int DarkPixels(const Screenshot& shot, int x0, int y0, int x1, int y1);
 int DarkPixels(const Screenshot& shot, const Band& band);
-// Text is drawn in the band (at least a few glyphs' worth of dark pixels).
+// Text is drawn in the band: a few glyphs' worth of dark pixels on a light
+// background (never the black of a window that has not drawn yet).
 bool ShowsText(const Screenshot& shot, const Band& band);
 // The button at middle is enabled: its label in the full text colour, not
 // faded; "Start", white on blue, is enabled when its face is its own blue.

@@ -15,7 +15,7 @@ namespace {
 bool ShowsEmptyPanel(const Screenshot& shot) { return IsGrey(shot.At(8, 8), kPanelGrey); }
 
 // Text in the band where the main panel's heading stands.
-bool ShowsHeading(const Screenshot& shot) { return DarkPixels(shot, 16, 16, 300, 36) > 20; }
+bool ShowsHeading(const Screenshot& shot) { return ShowsText(shot, panel_layout::kHeading); }
 
 TEST_F(WindowProgram, OpensItsPanelWindowAndEndsWithZeroOnCloseRequest) {
   StartProgram();
