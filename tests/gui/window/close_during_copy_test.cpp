@@ -44,28 +44,12 @@ class CloseDuringCopy : public WindowProgram {
     std::filesystem::create_directories(destinationFolder());
     testing_support::WriteBytes(source(), {});
     std::filesystem::resize_file(source(), kSourceSize);
-    WriteChooserStandIn();
+    searchPath_ = ChooserOnPath(source().string(), destinationFolder().string());
   }
 
   std::filesystem::path source() const { return folders_.root() / "source" / "big.bin"; }
   std::filesystem::path destinationFolder() const { return folders_.root() / "destination"; }
   std::filesystem::path copy() const { return destinationFolder() / "big.bin"; }
-
-  // Answers a folder choice with the destination and a file choice with the
-  // source, as a user picking them would.
-  void WriteChooserStandIn() {
-    const std::filesystem::path bin = folders_.root() / "bin";
-    std::filesystem::create_directories(bin);
-    testing_support::WriteText(bin / "zenity",
-                               "#!/bin/sh\n"
-                               "case \" $* \" in\n"
-                               "  *\" --directory \"*) printf '%s\\n' '" + destinationFolder().string() + "' ;;\n"
-                               "  *) printf '%s\\n' '" + source().string() + "' ;;\n"
-                               "esac\n");
-    std::filesystem::permissions(bin / "zenity", std::filesystem::perms::owner_all);
-    const char* path = std::getenv("PATH");
-    searchPath_ = bin.string() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-  }
 
   // Gathers the source and the destination through the panel, presses Start
   // and waits until the run's buttons are enabled. Returns the window, or 0

@@ -198,4 +198,18 @@ int WindowProgram::CloseAndAwaitExit(XWindowId window) {
   return ExitCodeOf(program_->WaitForExit(kExitLimit));
 }
 
+std::string WindowProgram::ChooserOnPath(const std::string& fileAnswer, const std::string& folderAnswer) {
+  const std::filesystem::path bin = folders_.root() / "bin";
+  std::filesystem::create_directories(bin);
+  testing_support::WriteText(bin / "zenity",
+                             "#!/bin/sh\n"
+                             "case \" $* \" in\n"
+                             "  *\" --directory \"*) printf '%s\\n' '" + folderAnswer + "' ;;\n"
+                             "  *) printf '%s\\n' '" + fileAnswer + "' ;;\n"
+                             "esac\n");
+  std::filesystem::permissions(bin / "zenity", std::filesystem::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  return bin.string() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+}
+
 }  // namespace window_testing

@@ -106,6 +106,11 @@ class WindowProgram : public ::testing::Test {
   void PressKeys(const std::string& keys);
   // Sends the close request and returns the exit code.
   int CloseAndAwaitExit(XWindowId window);
+  // Puts a stand-in for the desktop's file chooser (zenity) in a folder of
+  // its own and returns a PATH that finds it first: it answers a folder
+  // choice with folderAnswer and a file choice with fileAnswer, as printed
+  // (several paths joined by the separator the pickers ask for, 0x1F).
+  std::string ChooserOnPath(const std::string& fileAnswer, const std::string& folderAnswer);
 
   ProgramFolders folders_;
   std::unique_ptr<VirtualDisplay> display_;
