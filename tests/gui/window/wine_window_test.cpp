@@ -36,6 +36,9 @@ constexpr std::chrono::seconds kWineBootLimit{300};
 // Two names that differ only in one Vietnamese letter. Drawn with the
 // fallback font, both letters become "?" and the two rows look the same.
 const std::vector<std::pair<std::string, size_t>> kSources = {{"ảnh gốc.bin", 300000}, {"ẩnh gốc.bin", 5000}};
+// Their letters beyond ASCII as X keysyms (0x01000000 + the code point):
+// ả, ẩ, ố.
+const std::vector<unsigned long> kVietnameseKeysyms = {0x1001EA3, 0x1001EA9, 0x1001ED1};
 
 // The path as Wine's Z: drive shows a Linux path.
 std::string OnDriveZ(const fs::path& path) {
@@ -66,6 +69,8 @@ class WineWindow : public WindowProgram {
     if (FindOnPath("xdotool").empty()) GTEST_SKIP() << "xdotool is not installed: nothing can drive the window";
     WindowProgram::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    // Before Wine reads the keyboard: the letters to type keep keys of their own.
+    ASSERT_TRUE(x_->MapKeysyms(kVietnameseKeysyms));
     ASSERT_NO_FATAL_FAILURE(MakePrefix());
     fs::create_directories(folders_.root() / "src");
     for (const auto& [name, size] : kSources) {
@@ -121,8 +126,9 @@ class WineWindow : public WindowProgram {
     for (const auto& source : kSources) names += "\"" + OnDriveZ(Source(source.first)) + "\" ";
     Type(names);
     PressKeys("Return");
-    ASSERT_TRUE(WaitUntil([&] { return x_->FindTopLevelWindow("Open") == 0; }, kWindowLimit))
-        << "Wine's file dialog did not close";
+    const bool closed = WaitUntil([&] { return x_->FindTopLevelWindow("Open") == 0; }, kWindowLimit);
+    if (!closed && x_->Capture(dialog, shot_)) WritePng(shot_, ArtifactPath("wine_dialog_left_open.png").string());
+    ASSERT_TRUE(closed) << "Wine's file dialog did not close";
     ASSERT_TRUE(AwaitFrame(window, shot_, [](const Screenshot& s) {
       return ShowsText(s, layout::SourceRow(0)) && ShowsText(s, layout::SourceRow(1));
     })) << "the picked files did not reach the source list";
