@@ -1,13 +1,14 @@
 // Where the window's font comes from on a fontconfig desktop, and a font
-// file the process may not read. Each case runs in a child process: a
-// process reads its fontconfig configuration once, and dropping privileges
-// cannot be undone.
+// file the process may not read. Each case runs in a child process: the
+// fontconfig configuration is changed there, and dropping privileges cannot
+// be undone.
 #include "tests/gui/window/font_test_support.h"
 
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <fontconfig/fontconfig.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,6 +51,7 @@ TEST(WindowFontFile, WithoutAnyConfiguredFontThePathStaysAndTheDefaultFontIsUsed
   const std::string config = dir.File("fonts.conf");
   EXPECT_EQ(InChild([&] {
               setenv("FONTCONFIG_FILE", config.c_str(), 1);
+              FcInitReinitialize();  // as a fresh process would read it, whatever this one read before
               const std::string file = SegoeUiFile();
               if (file != quillmere::kWindowFontPath) return 1;
               quillmere::GlyphRanges glyphs;

@@ -78,6 +78,13 @@ int ExitCodeOf(const std::optional<int>& status) {
   return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
+std::string DescribeStatus(const std::optional<int>& status) {
+  if (!status) return "still running";
+  if (WIFEXITED(*status)) return "exit code " + std::to_string(WEXITSTATUS(*status));
+  if (WIFSIGNALED(*status)) return "signal " + std::to_string(WTERMSIG(*status));
+  return "wait status " + std::to_string(*status);
+}
+
 int GlfwErrorLines(const std::string& text) {
   const std::string prefix = "GLFW Error ";
   int count = 0;

@@ -52,6 +52,8 @@ bool SamePixels(const Screenshot& shot, const Band& a, const Band& b);
 std::filesystem::path ArtifactPath(const std::string& name);
 // The exit code, or -1 when the program has not ended or was killed.
 int ExitCodeOf(const std::optional<int>& status);
+// "exit code N", "signal N" or "still running", for failure messages.
+std::string DescribeStatus(const std::optional<int>& status);
 // The lines of text shaped "GLFW Error <code>: <description>".
 int GlfwErrorLines(const std::string& text);
 

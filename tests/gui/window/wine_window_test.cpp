@@ -159,14 +159,14 @@ class WineWindow : public WindowProgram {
   // Alt+F4 on the window under the pointer, which Wine turns into WM_CLOSE;
   // sent again while the program runs on (a key that arrives mid-frame on a
   // loaded machine can be lost).
-  int CloseWithAltF4AndAwaitExit(XWindowId window) {
+  std::optional<int> CloseWithAltF4AndAwaitExit(XWindowId window) {
     const auto deadline = std::chrono::steady_clock::now() + kExitLimit;
     std::optional<int> status;
     while (!status && std::chrono::steady_clock::now() < deadline) {
       SendAltF4(window);
       status = program_->WaitForExit(kClickRepeat);
     }
-    return ExitCodeOf(status);
+    return status;
   }
 
   void SendAltF4(XWindowId window) {
@@ -211,7 +211,8 @@ TEST_F(WineWindow, CopiesFilesPickedInWinesDialogShowsVietnameseNamesAndEndsWith
       << "no \"Queue completed.\" line";
   EXPECT_TRUE(WritePng(shot_, ArtifactPath("wine_quillmere_gui_completed.png").string()));
 
-  EXPECT_EQ(CloseWithAltF4AndAwaitExit(window), 0) << folders_.ErrorsText();
+  const std::optional<int> status = CloseWithAltF4AndAwaitExit(window);
+  EXPECT_EQ(ExitCodeOf(status), 0) << DescribeStatus(status) << "; " << folders_.ErrorsText();
   EXPECT_TRUE(LogFolderInPrefix()) << "no Quillmere folder under the prefix's LocalAppData";
 }
 
