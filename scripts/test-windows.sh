@@ -93,5 +93,6 @@ echo "== quillmere_gui.exe under Wine on a virtual display"
 # Wine prefix of its own.
 [ -f "$host_build/CMakeCache.txt" ] || cmake -S . -B "$host_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$host_build" -j "$jobs" --target quillmere_wine_window_tests
+# Run once more on failure, as the tests above.
 QUILLMERE_WINDOWS_GUI_PROGRAM="$gui_exe" \
-  ctest --test-dir "$host_build" --output-on-failure -R '^WineWindow\.' --no-tests=error
+  ctest --test-dir "$host_build" --output-on-failure -R '^WineWindow\.' --no-tests=error --repeat until-pass:2

@@ -79,11 +79,11 @@ class ProgramFolders {
 // The program on a virtual display of its own. Skips when Xvfb is missing.
 //
 // Clicks and keys go through xdotool (the X server's test extension), as a
-// user's do. A test clicks a control only once the window shows it enabled,
-// and clicks again when a click shows no effect for a while: on a loaded
-// machine a frame can take long enough for the press and the release to be
-// read in one go, and a window that has not yet drawn the frame that enables
-// a control ignores a click on it.
+// user's do. A click on a control the window has not yet drawn enabled does
+// nothing, and on a loaded machine Mesa's software renderer can take seconds
+// per frame: a test clicks a control only once a screenshot shows it
+// enabled, and clicks again when a click shows no effect for a while rather
+// than waiting on it for good.
 class WindowProgram : public ::testing::Test {
  protected:
   void SetUp() override;
