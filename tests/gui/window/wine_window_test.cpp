@@ -47,6 +47,14 @@ std::string OnDriveZ(const fs::path& path) {
   return text;
 }
 
+// The window's font was loaded: "Start" (blue, enabled or faded) stands
+// where the table, measured with that font, puts it. The library's default
+// font lays the panel out smaller, and "Start" higher up.
+bool StartAtItsPlace(const Screenshot& shot) {
+  const Rgb face = shot.At(layout::kStart.x - 52, layout::kStart.y);
+  return face.blue > face.red + 60;
+}
+
 bool ShowsColour(const Screenshot& shot, int red, int green, int blue) {
   for (int y = 0; y < shot.height; ++y) {
     for (int x = 0; x < shot.width; ++x) {
@@ -198,6 +206,7 @@ TEST_F(WineWindow, CopiesFilesPickedInWinesDialogShowsVietnameseNamesAndEndsWith
   ASSERT_TRUE(AwaitFrame(window, shot_, [](const Screenshot& s) { return ShowsText(s, layout::kHeading); }))
       << "the panel was never drawn";
   EXPECT_TRUE(WritePng(shot_, ArtifactPath("wine_quillmere_gui_window.png").string()));
+  ASSERT_TRUE(StartAtItsPlace(shot_)) << "the controls are not where Segoe UI's stand-in puts them: no font loaded?";
 
   ASSERT_NO_FATAL_FAILURE(AddSourcesThroughWinesDialog(window));
   EXPECT_FALSE(SamePixels(shot_, layout::SourceRow(0), layout::SourceRow(1)))
