@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The benchmark: quillmere_cli against what a user of this machine would run
-# instead, on three workloads, and a Markdown table of the results.
+# The benchmark: quillmere_cli against the floor of a verified copy, round by
+# round, on three workloads, and a Markdown table of the results.
 #
 #   bench/run.sh [--rounds N] [--only W1,W2,W3] [FOLDER]
 #   bench/run.sh --report     prints the table of the last run again
@@ -8,32 +8,34 @@
 # Builds quillmere_cli (Release) in build-bench/ (or $QUILLMERE_BENCH_BUILD),
 # generates the workloads in FOLDER/quillmere-bench (FOLDER defaults to the
 # build folder; it must be on the file system you want to measure, since the
-# copies land next to their sources), and times every command at least 3
-# times, interleaved: each round runs every command once, in an order that
-# rotates from round to round. The page cache is dropped before every timed
-# command when this user may do so (echo 3 > /proc/sys/vm/drop_caches); the
-# table says when that was not possible. Each workload's files are removed
-# once it is done; the table is printed and kept in bench-results.md in the
-# build folder.
+# copies land next to their sources), and times every command once a round,
+# 6 rounds by default. Each round runs quillmere_cli and the floor back to
+# back (which goes first alternates from round to round, so an even number
+# of rounds gives both orders the same weight), then the standard tools. The page cache is dropped before every timed command when this user
+# may do so (echo 3 > /proc/sys/vm/drop_caches); the table says when that was
+# not possible. Each workload's files are removed once it is done; the table
+# is printed and kept in bench-results.md in the build folder. --report only
+# prints: it drops no cache and runs nothing.
 #
 #   W1  one 2 GiB file of random bytes
 #   W2  10,000 files of 4 KiB in 20 folders
 #   W3  1,000 files of 1 KiB to 8 MiB (log-uniform sizes) in a nested tree
 #
-# Commands: quillmere_cli SRC DST; cp -r + sync; cp -r + sync + sha256sum of
-# the source checked against the copy with sha256sum -c. And the floors of
-# each stage of a verified copy, whose sum bounds what a copy that reads,
-# writes through and re-reads every file can reach: for W1 a direct read (dd
-# iflag=direct), a direct write-through write (dd oflag=direct,dsync, input
-# from the page cache), a direct read of that copy, and SHA-256 with openssl
-# from memory; for W2 and W3 the same stages file by file (bench/tree_floor:
-# unbuffered reads, unbuffered write-through writes, buffered re-reads in
-# 1 MiB pieces, SHA-256 from memory).
+# Commands: quillmere_cli SRC DST; the floor, bench/copy_floor SRC DST: the
+# same verified copy, file by file on one thread, with only the work it
+# cannot do without (see its header); and, for information, cp -r + sync and
+# cp -r + sync + sha256sum of the source checked against the copy with
+# sha256sum -c. Disks here vary a lot from one minute to the next, so the
+# target is judged on the ratio quillmere_cli ÷ floor of each round, whose
+# median must be at most 1.15 over at least 5 rounds.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUILLMERE_BENCH_BUILD:-$repo/build-bench}
-rounds=3
+rounds=6
+min_rounds=5
+target_ratio=1.15
+memory_limit_mib=48
 only=W1,W2,W3
 parent=
 report_only=no
@@ -54,17 +56,14 @@ while [ $# -gt 0 ]; do
   esac
 done
 [[ $rounds =~ ^[0-9]+$ ]] && [ "$rounds" -ge 1 ] || { echo "--rounds needs a number" >&2; exit 2; }
-if [ "$rounds" -lt 3 ]; then
-  echo "note: fewer than 3 rounds; medians of $rounds round(s) are only indicative" >&2
+if [ "$report_only" = no ] && [ "$rounds" -lt "$min_rounds" ]; then
+  echo "note: fewer than $min_rounds rounds; the targets are not judged" >&2
 fi
 
 cli=$build/cli/quillmere_cli
 timer=$build/bench/timed_run
-floor=$build/bench/tree_floor
-mkdir -p "$build"
+floor=$build/bench/copy_floor
 parent=${parent:-$build}
-mkdir -p "$parent"
-work=$(cd "$parent" && pwd)/quillmere-bench
 results=$build/bench-results
 MiB=$((1024 * 1024))
 
@@ -74,17 +73,17 @@ build_programs() {
   # The console program needs neither the Windows cross-build nor the window.
   QUILLMERE_SKIP_WINDOWS=${QUILLMERE_SKIP_WINDOWS:-1} "$repo/scripts/deps.sh"
   local tool
-  for tool in openssl dd sha256sum cmake c++; do
+  for tool in openssl sha256sum cmake c++; do
     command -v "$tool" >/dev/null || { log "!! the bench needs $tool"; exit 1; }
   done
   log "== Building quillmere_cli (Release) in $build"
   local buildlog=$build/bench-build.log
   if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
            -DQUILLMERE_BUILD_TESTS=OFF -DQUILLMERE_BUILD_GUI=OFF &&
-         cmake --build "$build" --target quillmere_cli -j "$(nproc)" &&
+         cmake --build "$build" --target quillmere_cli -j 4 &&
          mkdir -p "$build/bench" &&
          c++ -std=c++17 -O2 -Wall -Wextra -o "$timer" "$repo/bench/timed_run.cpp" &&
-         c++ -std=c++17 -O2 -Wall -Wextra -o "$floor" "$repo/bench/tree_floor.cpp" -lcrypto; } \
+         c++ -std=c++17 -O2 -Wall -Wextra -o "$floor" "$repo/bench/copy_floor.cpp" -lcrypto; } \
        >"$buildlog" 2>&1; then
     cat "$buildlog" >&2
     log "Build failed (log: $buildlog)."
@@ -94,16 +93,16 @@ build_programs() {
 
 # ---- Page cache --------------------------------------------------------------
 
+# Found out by dropping it once, which a report of the last run must not do.
 can_drop=no
-if (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then can_drop=yes; fi
+probe_drop() {
+  if (sync && echo 3 >/proc/sys/vm/drop_caches) 2>/dev/null; then can_drop=yes; fi
+}
 
 drop_caches() {
   sync
   if [ "$can_drop" = yes ]; then echo 3 >/proc/sys/vm/drop_caches; fi
 }
-
-warm() { cat "$@" >/dev/null; }
-warm_tree() { find "$1" -type f -exec cat {} + >/dev/null; }
 
 # ext4 without a journal passes over inodes freed in the last few seconds
 # when it allocates new ones, which would charge one command's clean-up to
@@ -170,117 +169,72 @@ tree_figures() {
 # ---- Commands ------------------------------------------------------------------
 # Every command runs from $work/run (quillmere_cli writes its error log to the
 # current folder) with its output in $work/run/<key>.log. SRC and DST are the
-# workload's source folder and a destination that does not exist yet.
+# workload's source folder and a destination that does not exist yet; for W1
+# quillmere_cli and the floor copy the one file into DST.
 
 declare -A label
 label[quillmere]='`quillmere_cli SRC DST`'
-label[cp]='`cp -r` + `sync`'
-label[cpverify]='`cp -r` + `sync` + `sha256sum` / `sha256sum -c`'
-label[floor_read]='floor: direct read (`dd iflag=direct bs=16M`)'
-label[floor_write]='floor: direct write (`dd oflag=direct,dsync bs=16M`)'
-label[floor_readback]='floor: direct read of the copy'
-label[floor_hash]='floor: `openssl dgst -sha256` from memory'
-label[tfloor_read]='floor: direct reads, file by file'
-label[tfloor_write]='floor: direct write-through writes, file by file'
-label[tfloor_reread]='floor: re-read of the copy in 1 MiB pieces'
-label[tfloor_hash]='floor: SHA-256 of every file from memory'
+label[floor]='floor: `bench/copy_floor SRC DST`'
+label[cp]='`cp -r` + `sync` (information)'
+label[cpverify]='`cp -r` + `sync` + `sha256sum` / `sha256sum -c` (information)'
 
-declare -A units
-units[W1]='quillmere|cp|cpverify|floor_read|floor_write floor_readback|floor_hash'
-units[W2]='quillmere|cp|cpverify|tfloor_read|tfloor_write tfloor_reread|tfloor_hash'
-units[W3]='quillmere|cp|cpverify|tfloor_read|tfloor_write tfloor_reread|tfloor_hash'
-
-# Prepares the command's run: what is dropped or warmed is part of the
-# measurement's definition. Prints the command line to time.
+# Prints the command line to time, after dropping the page cache.
 prepare() {
   local key=$1 src=$2 dst=$3 workload=$4
   case $key in
-    quillmere)
+    quillmere|floor)
       if [ "$workload" = W1 ]; then
         mkdir -p "$dst"
         src=$src/random.bin dst=$dst/random.bin
-      fi
-      drop_caches
-      printf '%s\0' "$cli" "$src" "$dst" ;;
-    cp)
-      drop_caches
-      printf '%s\0' bash -c 'cp -r "$1" "$2" && sync' _ "$src" "$dst" ;;
+      fi ;;
+  esac
+  drop_caches
+  case $key in
+    quillmere) printf '%s\0' "$cli" "$src" "$dst" ;;
+    floor) printf '%s\0' "$floor" "$src" "$dst" ;;
+    cp) printf '%s\0' bash -c 'cp -r "$1" "$2" && sync' _ "$src" "$dst" ;;
     cpverify)
-      drop_caches
       printf '%s\0' bash -c 'cp -r "$1" "$2" && sync &&
         (cd "$1" && find . -type f -print0 | xargs -0 sha256sum) >"$3" &&
         (cd "$2" && sha256sum -c --quiet "$3")' _ "$src" "$dst" "$work/sums.txt" ;;
-    floor_read)
-      drop_caches
-      printf '%s\0' dd if="$src/random.bin" of=/dev/null iflag=direct bs=16M status=none ;;
-    floor_write)
-      mkdir -p "$dst"
-      drop_caches
-      warm "$src/random.bin"
-      printf '%s\0' dd if="$src/random.bin" of="$dst/random.bin" oflag=direct,dsync bs=16M \
-        status=none ;;
-    floor_readback)
-      drop_caches
-      printf '%s\0' dd if="$work/w1-copy.bin" of=/dev/null iflag=direct bs=16M status=none ;;
-    floor_hash)
-      warm "$src/random.bin"
-      printf '%s\0' openssl dgst -sha256 "$src/random.bin" ;;
-    tfloor_read)
-      drop_caches
-      printf '%s\0' "$floor" read "$src" ;;
-    tfloor_write)
-      drop_caches
-      printf '%s\0' "$floor" write "$src" "$dst" ;;
-    tfloor_reread)
-      drop_caches
-      printf '%s\0' "$floor" reread "$work/tree-copy" ;;
-    tfloor_hash)
-      warm_tree "$src"
-      printf '%s\0' "$floor" hash "$src" ;;
   esac
 }
 
-# Checks (untimed) that a copy has the source's file count and bytes, and
+# Checks (untimed) that the copy has the source's file count and bytes, and
 # tidies up after the command.
 finish() {
-  local key=$1 src=$2 dst=$3 expected=$4
-  case $key in
-    quillmere|cp|cpverify)
-      local got
-      got=$(tree_figures "$dst")
-      if [ "$got" != "$expected" ]; then
-        log "!! $key: the copy holds $got (files bytes), the source $expected"
-        exit 1
-      fi ;;
-  esac
-  case $key in
-    floor_write) mv "$dst/random.bin" "$work/w1-copy.bin" ;;
-    floor_readback) rm -f "$work/w1-copy.bin" ;;
-    tfloor_write) mv "$dst" "$work/tree-copy" ;;
-    tfloor_reread) rm -rf "$work/tree-copy" ;;
-  esac
+  local key=$1 dst=$2 expected=$3
+  local got
+  got=$(tree_figures "$dst")
+  if [ "$got" != "$expected" ]; then
+    log "!! $key: the copy holds $got (files bytes), the source $expected"
+    exit 1
+  fi
   rm -rf "$dst" "$work/sums.txt"
   settle
 }
 
-# Times one command once and appends "seconds rss" to its result file.
+# Times one command once and appends "seconds rss cpu" to its result file.
 time_one() {
   local workload=$1 key=$2 src=$3 dst=$4 expected=$5
   local -a command
   mapfile -d '' command < <(prepare "$key" "$src" "$dst" "$workload")
-  local out status seconds rss
+  local out status seconds rss cpu
   out=$(cd "$work/run" && "$timer" "$work/run/$key.log" -- "${command[@]}")
-  read -r seconds rss status <<<"$out"
+  read -r seconds rss status cpu <<<"$out"
   if [ "$status" != 0 ]; then
     log "!! $key failed with status $status; its output:"
     tail -c 2000 "$work/run/$key.log" >&2
     exit 1
   fi
-  finish "$key" "$src" "$dst" "$expected"
-  printf '%s %s\n' "$seconds" "$rss" >>"$results/$workload.$key"
-  log "   $(printf '%-16s %8.2f s  %7d KiB' "$key" "$seconds" "$rss")"
+  finish "$key" "$dst" "$expected"
+  printf '%s %s %s\n' "$seconds" "$rss" "$cpu" >>"$results/$workload.$key"
+  log "   $(printf '%-10s %8.2f s  %7d KiB  CPU %6.2f s' "$key" "$seconds" "$rss" "$cpu")"
 }
 
+# Each round: quillmere_cli and the floor back to back, the one that goes
+# first alternating, so that a slow minute of the disk weighs on both; then
+# the standard tools.
 run_workload() {
   local workload=$1
   local src=$work/$workload-src dst=$work/$workload-dst
@@ -291,31 +245,42 @@ run_workload() {
   expected=$(tree_figures "$src")
   echo "$expected" >"$results/$workload.figures"
   settle
-  local -a list
-  IFS='|' read -r -a list <<<"${units[$workload]}"
-  local round i n=${#list[@]} key
+  local round key
   for ((round = 0; round < rounds; round++)); do
     log "-- $workload round $((round + 1))/$rounds"
-    for ((i = 0; i < n; i++)); do
-      for key in ${list[(i + round) % n]}; do
-        time_one "$workload" "$key" "$src" "$dst" "$expected"
-      done
+    local -a order=(quillmere floor)
+    [ $((round % 2)) = 1 ] && order=(floor quillmere)
+    for key in "${order[@]}" cp cpverify; do
+      time_one "$workload" "$key" "$src" "$dst" "$expected"
     done
   done
-  rm -rf "$src" "$dst" "$work/w1-copy.bin" "$work/tree-copy"
+  rm -rf "$src" "$dst"
   settle
 }
 
 # ---- Report ----------------------------------------------------------------------
 
-# Median seconds (or, with "rss", the largest peak) of a command's rounds.
-median() {
-  cut -d' ' -f1 "$results/$1.$2" | sort -g |
-    awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+# The median of the numbers on standard input, one a line.
+median_of() {
+  sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit; if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-all_rounds() { cut -d' ' -f1 "$results/$1.$2" | awk '{ printf "%s%.2f", (NR > 1 ? " / " : ""), $1 }'; }
+seconds_of() { cut -d' ' -f1 "$results/$1.$2"; }
+median() { seconds_of "$1" "$2" | median_of; }
+# quillmere_cli ÷ floor of each round, in round order.
+paired_ratios() {
+  paste -d' ' <(seconds_of "$1" quillmere) <(seconds_of "$1" floor) | awk '{ printf "%.3f\n", $1 / $2 }'
+}
+median_ratio() { paired_ratios "$1" | median_of; }
+joined() { awk -v f="$1" '{ printf "%s" f, (NR > 1 ? " / " : ""), $1 }'; }
 peak_rss() { cut -d' ' -f2 "$results/$1.$2" | sort -n | tail -1; }
+# Median CPU seconds, or a dash for results of a timer that did not give them.
+median_cpu() {
+  local cpu
+  cpu=$(awk 'NF >= 3 { print $3 }' "$results/$1.$2" | median_of)
+  if [ -n "$cpu" ]; then calc '%.2f' "$cpu"; else echo '—'; fi
+}
 calc() { awk "BEGIN { printf \"$1\", ($2) }"; }
+has_pairs() { [ -f "$results/$1.quillmere" ] && [ -f "$results/$1.floor" ]; }
 
 machine_line() {
   local cores memory model fs device kernel
@@ -329,86 +294,57 @@ machine_line() {
     "$cores" "${model:-unknown processor}" "$memory" "$fs" "$device" "$kernel"
 }
 
-has_floors() { [ -f "$results/$1.floor_hash" ] || [ -f "$results/$1.tfloor_hash" ]; }
-
-# Read + hash + write + read back + hash: the stages a verified copy goes
-# through one after the other, each at its floor.
-floor_sum() {
-  if [ "$1" = W1 ]; then
-    calc '%.3f' "$(median W1 floor_read) + $(median W1 floor_write) + $(median W1 floor_readback) + 2 * $(median W1 floor_hash)"
-  else
-    calc '%.3f' "$(median "$1" tfloor_read) + $(median "$1" tfloor_write) + $(median "$1" tfloor_reread) + 2 * $(median "$1" tfloor_hash)"
-  fi
-}
-
 table_rows() {
-  local workload=$1 q files key
-  [ -f "$results/$workload.quillmere" ] || return 0
-  q=$(median "$workload" quillmere)
+  local workload=$1 files key
+  has_pairs "$workload" || return 0
   files=$(cut -d' ' -f1 "$results/$workload.figures")
-  local -a list
-  IFS='| ' read -r -a list <<<"${units[$workload]}"
-  for key in "${list[@]}"; do
+  local floor_median
+  floor_median=$(median "$workload" floor)
+  for key in quillmere floor cp cpverify; do
     [ -f "$results/$workload.$key" ] || continue
     local m ratio perfile rss
     m=$(median "$workload" "$key")
-    ratio='—'
     case $key in
-      quillmere) ratio='1.00' ;;
-      cp|cpverify) ratio=$(calc '%.2f' "$m / $q") ;;
+      quillmere) ratio="$(calc '%.2f' "$(median_ratio "$workload")") (paired)" ;;
+      floor) ratio='1.00' ;;
+      *) ratio=$(calc '%.2f' "$m / $floor_median") ;;
     esac
     perfile='—'
-    [ "$workload" = W2 ] && [[ $key != *floor_* ]] && perfile=$(calc '%.0f' "$files / $m")
+    [ "$workload" = W1 ] || perfile=$(calc '%.0f' "$files / $m")
     rss='—'
     [ "$key" = quillmere ] && rss=$(calc '%.1f MiB' "$(peak_rss "$workload" "$key") / 1024")
-    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$workload" "${label[$key]}" "$(calc '%.2f' "$m")" \
-      "$(all_rounds "$workload" "$key")" "$ratio" "$perfile" "$rss"
+    printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$workload" "${label[$key]}" \
+      "$(calc '%.2f' "$m")" "$(seconds_of "$workload" "$key" | joined '%.2f')" "$ratio" \
+      "$(median_cpu "$workload" "$key")" "$perfile" "$rss"
   done
-  if has_floors "$workload"; then
-    printf '| %s | sum of the floors (read + hash + write + re-read + hash) | %s | | | — | — |\n' \
-      "$workload" "$(calc '%.2f' "$(floor_sum "$workload")")"
-  fi
+  printf '| %s | quillmere_cli ÷ floor, round by round | | %s | %s | | | |\n' "$workload" \
+    "$(paired_ratios "$workload" | joined '%.2f')" "$(calc '%.2f' "$(median_ratio "$workload")")"
 }
 
-target_row() {  # name, needed, measured, met (1/0), design floor
-  printf '| %s | %s | %s | %s | %s |\n' "$1" "$2" "$3" "$([ "$4" = 1 ] && echo met || echo MISSED)" "$5"
-}
-
-# The ratio against cp + sync + sha256sum verify of a copy that took as long
-# as its floor sum. Not a strict limit: a buffered re-read overlaps its disk
-# reads with the hashing (read-ahead), which the sum counts one after the
-# other.
-floor_bound() {
-  if has_floors "$1"; then
-    calc '%.2f' "$(median "$1" cpverify) / $(floor_sum "$1")"
+verdict() {  # met (1/0)
+  if [ "$rounds" -lt "$min_rounds" ]; then
+    echo "not judged ($rounds rounds)"
+  elif [ "$1" = 1 ]; then
+    echo met
   else
-    echo '—'
+    echo MISSED
   fi
-}
-
-# "verify ÷ quillmere_cli" against a needed factor.
-speed_target() {  # workload, needed factor, wording
-  local v
-  v=$(calc '%.2f' "$(median "$1" cpverify) / $(median "$1" quillmere)")
-  target_row "$1 against cp + sync + sha256sum verify" "$3" "$v" "$(calc '%d' "$v >= $2")" \
-    "$(floor_bound "$1")"
 }
 
 targets() {
-  local v
-  if [ -f "$results/W1.quillmere" ]; then
-    if has_floors W1; then
-      v=$(calc '%.2f' "$(median W1 quillmere) / $(floor_sum W1)")
-      target_row "W1 against its stage floors" "quillmere_cli ÷ floor sum at most 1.15" "$v" \
-        "$(calc '%d' "$v <= 1.15")" "$(calc '%.2f s' "$(floor_sum W1)")"
-    fi
-    speed_target W1 3 "verify ÷ quillmere_cli at least 3"
-    v=$(calc '%.1f' "$(peak_rss W1 quillmere) / 1024")
-    target_row "W1 peak resident memory" "at most 48 MiB" "$v MiB" "$(calc '%d' "$v <= 48")" '—'
-  fi
-  [ -f "$results/W2.quillmere" ] && speed_target W2 1 "verify ÷ quillmere_cli at least 1"
-  [ -f "$results/W3.quillmere" ] && speed_target W3 2 "verify ÷ quillmere_cli at least 2"
-  return 0
+  local w v peak=0 rss
+  for w in W1 W2 W3; do
+    has_pairs "$w" || continue
+    v=$(calc '%.2f' "$(median_ratio "$w")")
+    printf '| %s: quillmere_cli ÷ floor | median of the paired ratios at most %s | %s | %s |\n' \
+      "$w" "$target_ratio" "$v" "$(verdict "$(calc '%d' "$v <= $target_ratio")")"
+    rss=$(peak_rss "$w" quillmere)
+    [ "$rss" -gt "$peak" ] && peak=$rss
+  done
+  [ "$peak" -gt 0 ] || return 0
+  v=$(calc '%.1f' "$peak / 1024")
+  printf '| quillmere_cli peak resident memory, all workloads | at most %s MiB | %s MiB | %s |\n' \
+    "$memory_limit_mib" "$v" "$(verdict "$(calc '%d' "$v <= $memory_limit_mib")")"
 }
 
 report() {
@@ -416,22 +352,22 @@ report() {
   [ -f "$results/W3.figures" ] && w3bytes=$(calc '%.0f' "$(cut -d' ' -f2 "$results/W3.figures") / $MiB")
   echo "Machine: $(machine_line)."
   echo
-  echo "Median wall time of $rounds interleaved rounds; page cache dropped before every timed command: $can_drop$([ "$can_drop" = yes ] || echo ' (this user may not drop it: times after the first round may be from memory)')."
+  echo "Wall times of $rounds rounds; page cache dropped before every timed command: $can_drop$([ "$can_drop" = yes ] || echo ' (this user may not drop it: times after the first round may be from memory)')."
   echo "W1: one 2 GiB file of random bytes. W2: 10,000 files of 4 KiB in 20 folders."
   echo "W3: 1,000 files of 1 KiB to 8 MiB (log-uniform, $w3bytes MiB in all) in a nested tree."
-  echo "Ratio: the command's time over quillmere_cli's (above 1: quillmere_cli is faster)."
-  echo "Floors: each stage of a verified copy alone (see bench/run.sh); their sum bounds a copy that"
-  echo "reads, writes through and re-reads every file one stage after the other, as quillmere_cli does"
-  echo "(its re-read overlaps disk reads with hashing, so a copy can come in a little under the sum)."
-  echo "Design floor: for the ratios, verify ÷ floor sum, what a copy taking exactly the floor sum would show."
+  echo "Floor: the same verified copy with only the work it cannot do without (bench/copy_floor.cpp)."
+  echo "Each round runs quillmere_cli and the floor back to back; the rounds column lists each round in"
+  echo "order, so each round's pair is the same position in both rows. \"÷ floor\": for quillmere_cli the"
+  echo "median of the per-round ratios, for the other commands median ÷ the floor's median. CPU: median"
+  echo "user + system time, which hardly depends on how busy the disk is."
   echo
-  echo '| Workload | Command | Median (s) | Rounds (s) | Ratio | Files/s | Peak RSS |'
-  echo '|---|---|---:|---|---:|---:|---:|'
+  echo '| Workload | Command | Median (s) | Rounds (s) | ÷ floor | CPU (s) | Files/s | Peak RSS |'
+  echo '|---|---|---:|---|---:|---:|---:|---:|'
   local w
   for w in W1 W2 W3; do table_rows "$w"; done
   echo
-  echo '| Target | Needed | Measured | | Design floor |'
-  echo '|---|---|---|---|---|'
+  echo '| Target | Needed | Measured | |'
+  echo '|---|---|---|---|'
   targets
 }
 
@@ -446,10 +382,13 @@ if [ "$report_only" = yes ]; then
   exit 0
 fi
 
+mkdir -p "$build" "$parent"
+work=$(cd "$parent" && pwd)/quillmere-bench
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
 
 build_programs
+probe_drop
 rm -rf "$work" "$results"
 mkdir -p "$work/run" "$results"
 if [ "$can_drop" = no ]; then

@@ -6,11 +6,14 @@
 // The command's standard output and standard error go to the file LOG. On
 // standard output timed_run prints one line:
 //
-//   <wall seconds> <peak resident KiB> <exit status>
+//   <wall seconds> <peak resident KiB> <exit status> <CPU seconds>
 //
 // Wall time is taken on the monotonic clock around fork and wait4; the peak
 // resident size is wait4's ru_maxrss of the child (for a shell that runs a
-// pipeline it is that of the largest process among the ones waited for).
+// pipeline it is that of the largest process among the ones waited for); CPU
+// time is the child's user plus system time, its waited-for children's
+// included. CPU time hardly depends on how busy the disk is, so it shows the
+// work a program adds around its I/O where wall times vary too much.
 // The exit status is the child's code, or 128 + the signal that ended it.
 // timed_run itself exits 0 once it has waited for the child, 2 when it could
 // not start it.
@@ -41,6 +44,10 @@ double Now() {
   if (nullInput >= 0) ::dup2(nullInput, 0);
   ::execvp(command[0], command);
   _exit(127);
+}
+
+double Seconds(const struct timeval& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
 }
 
 int StatusOf(int waitStatus) {
@@ -75,6 +82,7 @@ int main(int argc, char** argv) {
     std::perror("timed_run: wait4");
     return 2;
   }
-  std::printf("%.3f %ld %d\n", seconds, usage.ru_maxrss, StatusOf(waitStatus));
+  std::printf("%.3f %ld %d %.3f\n", seconds, usage.ru_maxrss, StatusOf(waitStatus),
+              Seconds(usage.ru_utime) + Seconds(usage.ru_stime));
   return 0;
 }

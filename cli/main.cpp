@@ -2,7 +2,8 @@
 // listed into a queue and run by the queue manager; anything else is copied
 // as one file by the core engine. The copy runs on one worker thread while
 // the main thread waits; the summary or result line follows, then the exit
-// code: 0 when the run or copy returned true, 1 otherwise.
+// code: 0 only when everything was copied and verified, 1 otherwise (a
+// folder run that reached its end after any failure included).
 //
 // No exception ends the program uncaught: each is reported as one
 // "[LOI] <step> that bai: ..." line on standard error and gives exit code 1.
@@ -76,10 +77,14 @@ bool CopyFolder(const std::string& source, const std::string& destination,
   step = "Liet ke thu muc nguon";
   // Listing failures are in the error log; whatever was listed is copied.
   queue.AddSource(source, destination);
-  const bool result = RunOnWorker([&queue] { return queue.Run(); }, "Sao chep cay thu muc", step);
+  const bool finished =
+      RunOnWorker([&queue] { return queue.Run(); }, "Sao chep cay thu muc", step);
   step = "Tong ket hang doi";
-  PrintQueueSummary(queue.GetStats());
-  return result;
+  const QueueStats stats = queue.GetStats();
+  PrintQueueSummary(stats);
+  // A run reaches its end after failures too; only a run that met none is
+  // a full copy.
+  return finished && stats.skippedFiles == 0 && queue.GetFailureCount() == 0;
 }
 
 bool CopyOneFile(const std::string& source, const std::string& destination,
@@ -95,8 +100,11 @@ bool CopyOneFile(const std::string& source, const std::string& destination,
 
 int RunProgram(int argc, char** argv, Step& step) {
   step = "Doc dong lenh";
-  const std::vector<std::string> arguments = CommandLineArguments(argc, argv, 2);
-  if (arguments.size() < 2) {
+  // Exactly two non-empty arguments: a third could be meant as a folder for
+  // the first two (copying the first over the second would lose it), and an
+  // empty one would make paths relative to the current folder.
+  const std::vector<std::string> arguments = CommandLineArguments(argc, argv, 3);
+  if (arguments.size() != 2 || arguments[0].empty() || arguments[1].empty()) {
     PrintUsage();
     return 1;
   }

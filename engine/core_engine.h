@@ -34,7 +34,8 @@ class CoreEngine {
                    const std::string& message, ErrorAction& action);
 
   // Re-reads destination through the cache and compares its digest with
-  // sourceHex. A length that differs from size fails without a report.
+  // sourceHex. Every failure is reported (VERIFY): a failed open or read
+  // with its code, a length or digest that differs with both digests.
   bool VerifyCopy(const std::string& destination, uint64_t size, const std::string& sourceHex);
 
  private:

@@ -22,6 +22,13 @@ namespace {
 
 constexpr std::chrono::milliseconds kPausePoll{50};
 
+// The text of ERROR_PATH_NOT_FOUND; on POSIX hosts the library's own text
+// for the errno behind it.
+std::string PathNotFoundMessage() {
+  if (QUILLMERE_POSIX_STANDIN) return std::generic_category().message(ENOENT);
+  return std::system_category().message(static_cast<int>(ERROR_PATH_NOT_FOUND));
+}
+
 // The message of a file-system error whose Windows code is code: the system
 // error category's text for that code. On POSIX hosts the library's own text
 // for the errno says the same in the user's language.
@@ -29,6 +36,7 @@ std::string MessageOf(const std::error_code& error, int32_t code) {
   if (QUILLMERE_POSIX_STANDIN) return error.message();
   return std::system_category().message(code);
 }
+
 
 }  // namespace
 
@@ -86,8 +94,11 @@ void QueueManager::SetItemMessage(size_t index, const std::string& message) {
   if (index < messages.size()) messages[index] = message;
 }
 
+uint64_t QueueManager::GetFailureCount() const { return failures.load(); }
+
 void QueueManager::LogError(const std::string& path, CopyStage stage, int32_t code,
                             const std::string& message) {
+  ++failures;
   CopyError error;
   error.path = path;
   error.stage = stage;
@@ -165,11 +176,7 @@ void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
 }
 
 bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine) {
-  std::error_code error;
-  fs::create_directories(Utf8ToPath(item.destination).parent_path(), error);
-  if (error) {
-    LogFileSystemError(item.destination, CREATE_DIR, error);
-    SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
+  if (!CreateParentFolders(index, item)) {
     std::lock_guard<std::mutex> lock(mutex);
     ++skippedFiles;
     processedBytes += item.size;
@@ -193,6 +200,26 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
   return true;
 }
 
+// Creates the folders above a file item's copy; false, logged and noted on
+// the item, when they cannot be made. A bare file name has an empty parent,
+// which the library refuses as an invalid argument where Windows calls it
+// a path that cannot be found: the log says the latter.
+bool QueueManager::CreateParentFolders(size_t index, const QueueItem& item) {
+  const fs::path parent = Utf8ToPath(item.destination).parent_path();
+  if (parent.empty()) {
+    const std::string message = PathNotFoundMessage();
+    LogError(item.destination, CREATE_DIR, static_cast<int32_t>(ERROR_PATH_NOT_FOUND), message);
+    SetItemMessage(index, message);
+    return false;
+  }
+  std::error_code error;
+  fs::create_directories(parent, error);
+  if (!error) return true;
+  LogFileSystemError(item.destination, CREATE_DIR, error);
+  SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
+  return false;
+}
+
 // Adds the queue figures to a report of the core engine: the bytes of the
 // files finished in this run plus the current file's, and the listed total.
 void QueueManager::ForwardProgress(const ProgressInfo& info) {
@@ -209,6 +236,7 @@ void QueueManager::ForwardProgress(const ProgressInfo& info) {
 // Asks the front end (SKIP when it has no callback), logs the failure with
 // that answer and keeps its message on the current item.
 ErrorAction QueueManager::ForwardError(const CopyError& error) {
+  ++failures;
   const ErrorAction action = onError ? onError(error) : SKIP;
   errorLog.Write(error, action);
   SetItemMessage(currentIndex, error.message);

@@ -5,6 +5,7 @@
 #include "engine/error_log.h"
 #include "engine/types.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -55,8 +56,9 @@ class QueueManager {
   // before their contents and each folder in the file system's listing
   // order, an item for every folder and regular file of its tree, placed at
   // the same relative path below `destination`; no item is ever placed
-  // outside `destination`. Folders the user may not open are passed over
-  // silently; links to folders are listed but not entered. Every file item
+  // outside `destination`. A folder that cannot be opened, the user's own
+  // denial included, is logged once and passed over with everything below
+  // it; links to folders are listed but not entered. Every file item
   // raises totalFiles and totalBytes. True when a file was queued or the
   // folder's walk could be opened; false (one SKIP line in the error log)
   // when the source is missing, cannot be examined, is neither a file nor a
@@ -79,7 +81,14 @@ class QueueManager {
   void SetItemStatus(size_t index, ItemStatus newStatus);
   void SetItemMessage(size_t index, const std::string& message);
 
-  // One error-log line with the action SKIP; takes no lock.
+  // Failures met since construction, while listing or running: every
+  // failure the core engine reported and every one the queue manager logged
+  // itself, whether or not its log line could be written. 0 only when
+  // nothing went wrong. Safe from any thread.
+  uint64_t GetFailureCount() const;
+
+  // One error-log line with the action SKIP, counted as a failure; takes no
+  // lock.
   void LogError(const std::string& path, CopyStage stage, int32_t code,
                 const std::string& message);
 
@@ -94,6 +103,7 @@ class QueueManager {
   void WaitWhilePaused() const;
   bool CancelRequested() const;
   void RunFolderItem(size_t index, const QueueItem& item);
+  bool CreateParentFolders(size_t index, const QueueItem& item);
   // False when the run must stop at a cancel seen right after the copy.
   bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine);
 
@@ -120,6 +130,7 @@ class QueueManager {
   uint64_t succeededFiles = 0;
   uint64_t processedBytes = 0;
   uint64_t skippedFiles = 0;
+  std::atomic<uint64_t> failures{0};
   std::vector<ItemStatus> statuses;
   std::vector<std::string> messages;
   size_t currentIndex = 0;

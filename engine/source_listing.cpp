@@ -22,9 +22,10 @@ namespace {
 
 const char kNotFileOrFolder[] = "Duong dan nguon khong phai file hay thu muc hop le";
 
-// Folders the user may not open list as empty; links to folders are never
-// followed by the iterator itself.
-constexpr fs::directory_options kWalkOptions = fs::directory_options::skip_permission_denied;
+// Links to folders are never followed by the iterator itself. A folder the
+// user may not open is an error like any other: its contents are not
+// copied, and the log and the exit code must say so.
+constexpr fs::directory_options kWalkOptions = fs::directory_options::none;
 
 // "\\?\" followed by a drive letter and a colon: the form in which a
 // canonical drive path may come back on Windows.
@@ -67,12 +68,12 @@ class QueueManager::TreeWalk {
   TreeWalk(QueueManager& queue, const fs::path& sourcePath, const fs::path& destinationPath)
       : queue(queue), sourcePath(sourcePath), destinationPath(destinationPath) {}
 
-  // Opens the source folder. A folder the user may not open gives an empty
-  // walk; any other failure is logged with `source` and gives false.
+  // Opens the source folder; a failure, the user's own denial included, is
+  // logged with `source` and gives false.
   bool Open(const std::string& source) {
     std::error_code error;
     fs::directory_iterator entries(sourcePath, kWalkOptions, error);
-    if (error && !IsAccessDenied(error)) {
+    if (error) {
       queue.LogFileSystemError(source, OPEN, error);
       return false;
     }
@@ -80,7 +81,7 @@ class QueueManager::TreeWalk {
     std::error_code canonicalError;
     const fs::path canonical = fs::weakly_canonical(sourcePath, canonicalError);
     haveCanonicalSource = !canonicalError && !canonical.empty();
-    if (!error && entries != fs::directory_iterator()) {
+    if (entries != fs::directory_iterator()) {
       levels.push_back(Level{std::move(entries), fs::path()});
     }
     return true;
@@ -109,10 +110,6 @@ class QueueManager::TreeWalk {
     fs::directory_iterator entries;
     fs::path relative;  // walk-relative path of this folder below the source
   };
-
-  static bool IsAccessDenied(const std::error_code& error) {
-    return Win32CodeOf(error) == static_cast<int32_t>(ERROR_ACCESS_DENIED);
-  }
 
   // Queues a folder or regular file entry. It goes where its canonical form
   // lies below the source folder; a link that leads out of the tree (or to
@@ -183,7 +180,7 @@ class QueueManager::TreeWalk {
     if (error || !fs::is_directory(own)) return false;
     fs::directory_iterator entries(entry.path(), kWalkOptions, error);
     if (error) {
-      if (!IsAccessDenied(error)) queue.LogFileSystemError(standingAt, OPEN, error);
+      queue.LogFileSystemError(standingAt, OPEN, error);
       return false;
     }
     if (entries == fs::directory_iterator()) return false;
@@ -197,7 +194,7 @@ class QueueManager::TreeWalk {
     std::error_code error;
     level.entries.increment(error);
     if (!error) return;
-    if (!IsAccessDenied(error)) queue.LogFileSystemError(standingAt, OPEN, error);
+    queue.LogFileSystemError(standingAt, OPEN, error);
     level.entries = fs::directory_iterator();
   }
 

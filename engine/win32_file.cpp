@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 namespace quillmere {
 
@@ -45,6 +46,34 @@ BOOL MoveTo(HANDLE handle, uint64_t position) {
   distance.QuadPart = static_cast<LONGLONG>(position);
   return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN);
 }
+
+// A copy reads and writes disk files only: a device, a pipe or a console
+// opened by name would be read as empty (or drained) or written onto. The
+// handle is closed and the open fails with ERROR_NOT_SUPPORTED before a byte
+// moves.
+OpenResult RequireDiskFile(OpenResult opened) {
+  if (!opened.ok || GetFileType(opened.handle) == FILE_TYPE_DISK) return opened;
+  CloseHandle(opened.handle);
+  OpenResult refused;
+  refused.errorCode = ERROR_NOT_SUPPORTED;
+  return refused;
+}
+
+// Lengthens the file to size when it is shorter; never shortens it. A
+// failed lengthening is no failure: the writes extend the file anyway.
+void ExtendTo(HANDLE handle, uint64_t size) {
+  LARGE_INTEGER current;
+  if (!GetFileSizeEx(handle, &current) || static_cast<uint64_t>(current.QuadPart) >= size) return;
+  if (MoveTo(handle, size)) {
+    SetEndOfFile(handle);
+    MoveTo(handle, 0);
+  }
+}
+
+// Releases FormatMessageW's buffer on every way out.
+struct LocalFreeDeleter {
+  void operator()(WCHAR* buffer) const { LocalFree(buffer); }
+};
 
 bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
@@ -107,19 +136,19 @@ uint64_t GetFileSize64(const std::string& path) {
 }
 
 OpenResult OpenSource(const std::string& path) {
-  return ToOpenResult(
-      OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags));
+  return RequireDiskFile(ToOpenResult(
+      OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags)));
 }
 
+// The destination is opened as it is, never emptied: where the share check
+// cannot see that it is the source under another name (an overlay view, a
+// file system without locks), emptying it here would destroy the source
+// before a byte of it was read. Each block then rewrites what was just read,
+// and only the final sizing, after the source's end, cuts the file.
 OpenResult OpenDestination(const std::string& path, uint64_t size) {
-  OpenResult result =
-      ToOpenResult(OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS, kDestinationFlags));
-  // Pre-sizing is a hint for the file system: when it fails, the writes
-  // still extend the file, so the open stands.
-  if (result.ok && size != 0 && MoveTo(result.handle, size)) {
-    SetEndOfFile(result.handle);
-    MoveTo(result.handle, 0);
-  }
+  OpenResult result = RequireDiskFile(
+      ToOpenResult(OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags)));
+  if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }
 
@@ -171,6 +200,7 @@ std::string FormatWin32Error(int32_t code) {
   DWORD length = FormatMessageW(kFormatFlags, nullptr, static_cast<DWORD>(code),
                                 kUserDefaultLanguage, reinterpret_cast<LPWSTR>(&buffer), 0,
                                 nullptr);
+  std::unique_ptr<WCHAR, LocalFreeDeleter> owned(buffer);
   if (length == 0 || buffer == nullptr) return UnknownError(code);
   std::string text;
   int needed = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
@@ -178,7 +208,7 @@ std::string FormatWin32Error(int32_t code) {
     text.assign(static_cast<size_t>(needed), '\0');
     WideCharToMultiByte(CP_UTF8, 0, buffer, -1, &text[0], needed, nullptr, nullptr);
   }
-  LocalFree(buffer);
+  owned.reset();
   while (!text.empty() && (text.back() == '\0' || text.back() == '\n' || text.back() == '\r')) {
     text.pop_back();
   }

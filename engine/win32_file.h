@@ -39,11 +39,14 @@ uint32_t GetSectorSize(const std::string& path);
 // The file's size in bytes; 0 when it cannot be read. Opens no handle.
 uint64_t GetFileSize64(const std::string& path);
 
-// Unbuffered sequential reading, shared with readers only.
+// Unbuffered sequential reading, shared with readers only. Anything but a
+// disk file (a device, a pipe) is refused with ERROR_NOT_SUPPORTED (50).
 OpenResult OpenSource(const std::string& path);
-// Created or emptied for exclusive unbuffered write-through writing,
-// extended to size when size is not 0 (a failed extension is no failure),
-// positioned at 0.
+// Opened, or created, for exclusive unbuffered write-through writing and
+// positioned at 0. An existing file is never emptied or shortened here; it
+// is lengthened to size when shorter (a failed lengthening is no failure).
+// Anything but a disk file is refused with ERROR_NOT_SUPPORTED (50), before
+// a byte is written to it.
 OpenResult OpenDestination(const std::string& path, uint64_t size);
 // Buffered sequential reading, shared with readers only.
 OpenResult OpenForVerify(const std::string& path);

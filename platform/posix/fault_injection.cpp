@@ -52,9 +52,15 @@ CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
 
+std::atomic<int> lockRefusal{0};
+
 std::atomic<bool> openHookSet{false};
 std::mutex openHookMutex;
 std::function<void(const std::string&, DWORD)> openHook;
+
+std::atomic<bool> writeHookSet{false};
+std::mutex writeHookMutex;
+std::function<void(const void*, DWORD)> writeHook;
 
 }  // namespace
 
@@ -73,10 +79,18 @@ void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes) {
   shortenedWrites.Arm(writeBase.load(), first, count, maxBytes);
 }
 
+void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
+
 void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook) {
   std::lock_guard<std::mutex> lock(openHookMutex);
   openHook = std::move(hook);
   openHookSet.store(static_cast<bool>(openHook), std::memory_order_release);
+}
+
+void SetWriteHook(std::function<void(const void* data, DWORD length)> hook) {
+  std::lock_guard<std::mutex> lock(writeHookMutex);
+  writeHook = std::move(hook);
+  writeHookSet.store(static_cast<bool>(writeHook), std::memory_order_release);
 }
 
 bool HandleUsesDirectIo(HANDLE handle) {
@@ -98,7 +112,9 @@ void ResetFileFaults() {
   shortenedWrites.Disarm();
   readBase.store(readCalls.load());
   writeBase.store(writeCalls.load());
+  RefuseLocks(0);
   SetOpenHook(nullptr);
+  SetWriteHook(nullptr);
 }
 
 namespace detail {
@@ -114,6 +130,8 @@ WriteFault TakeWriteFault(DWORD& value) {
   if (shortenedWrites.Hits(call, value)) return WriteFault::kShorten;
   return WriteFault::kNone;
 }
+
+int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
 
 void RunOpenHook(const std::string& nativePath, DWORD access) {
   thread_local bool insideHook = false;
@@ -134,6 +152,16 @@ void RunOpenHook(const std::string& nativePath, DWORD access) {
     throw;
   }
   insideHook = false;
+}
+
+void RunWriteHook(const void* data, DWORD length) {
+  if (!writeHookSet.load(std::memory_order_acquire)) return;
+  std::function<void(const void*, DWORD)> hook;
+  {
+    std::lock_guard<std::mutex> lock(writeHookMutex);
+    hook = writeHook;
+  }
+  if (hook) hook(data, length);
 }
 
 }  // namespace detail

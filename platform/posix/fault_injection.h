@@ -22,8 +22,14 @@ void FailWrites(unsigned first, unsigned count, DWORD code);
 // WriteFile calls number first .. first+count-1 succeed but write and report
 // at most maxBytes bytes (0 gives a write that succeeds with nothing written).
 void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes);
+// Every share-mode lock call fails with errnoValue, as on a file system
+// without locks (ENOLCK, EOPNOTSUPP, ...); 0 lets them through again.
+void RefuseLocks(int errnoValue);
 // Called with the native path at the start of every CreateFileW.
 void SetOpenHook(std::function<void(const std::string& nativePath, DWORD access)> hook);
+// Called with the bytes every WriteFile is asked to write, before it looks at
+// them, from the writing thread.
+void SetWriteHook(std::function<void(const void* data, DWORD length)> hook);
 // True when the handle's descriptor was opened with O_DIRECT.
 bool HandleUsesDirectIo(HANDLE handle);
 // The POSIX descriptor behind a handle, or -1.

@@ -19,8 +19,14 @@ enum class WriteFault { kNone, kFail, kShorten };
 // most bytes the call may write.
 WriteFault TakeWriteFault(DWORD& value);
 
+// The errno that RefuseLocks armed for every lock call, or 0.
+int LockRefusal();
+
 // Runs the hook of SetOpenHook, if one is set.
 void RunOpenHook(const std::string& nativePath, DWORD access);
+
+// Runs the hook of SetWriteHook, if one is set.
+void RunWriteHook(const void* data, DWORD length);
 
 }  // namespace detail
 }  // namespace fault_injection

@@ -10,6 +10,7 @@
 #include "platform/posix/fault_state.h"
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/share_lock.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@ namespace posix_standin {
 FileObject::~FileObject() { Close(); }
 
 int FileObject::Close() {
+  if (inShareTable) ForgetShareAccess(*this);
   int error = 0;
   if (lockFd >= 0 && ::close(lockFd) != 0) error = errno;
   if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) error = errno;
@@ -56,50 +58,51 @@ namespace {
 
 using posix_standin::FileObject;
 
-// A short read of a regular file means its end only when the position has
-// reached its size; anything else (a signal, say) is read on.
-bool AtEndOfFile(int fd) {
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return true;
-  off_t position = ::lseek(fd, 0, SEEK_CUR);
-  return position < 0 || position >= info.st_size;
-}
-
 // Any direct-I/O alignment a file system asks for divides this.
 constexpr uint64_t kDirectReadGranule = 64 * 1024;
+constexpr uint64_t kEndUnknown = UINT64_MAX;
+
+// Bytes from the position to the end of a regular file; kEndUnknown for
+// anything else.
+uint64_t BytesToEnd(int fd) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return kEndUnknown;
+  off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return kEndUnknown;
+  return info.st_size > position ? static_cast<uint64_t>(info.st_size - position) : 0;
+}
 
 // An O_DIRECT read that reaches past the end of a regular file zeroes the
 // caller's buffer up to the whole length asked before it reports the short
 // count, so reading a 4 KiB file into a 4 MiB block costs 4 MiB of zeroing.
 // Asking for no more than the rest of the file, rounded up to a granule that
-// keeps the length aligned, reads the same bytes without it. The file may
-// still grow meanwhile: the caller reads on after a short read that did not
-// reach the end.
-size_t DirectReadLength(int fd, size_t length) {
-  if (length <= kDirectReadGranule) return length;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return length;
-  off_t position = ::lseek(fd, 0, SEEK_CUR);
-  if (position < 0) return length;
-  uint64_t rest = info.st_size > position ? static_cast<uint64_t>(info.st_size - position) : 0;
-  // At the end already, one granule: the read then gives 0, or what was
-  // appended meanwhile.
+// keeps the length aligned, reads the same bytes without it. At the end
+// already, one granule: the read then gives 0, or what was appended.
+size_t DirectReadLength(size_t length, uint64_t rest) {
+  if (length <= kDirectReadGranule || rest == kEndUnknown) return length;
   uint64_t granules = rest == 0 ? 1 : (rest + kDirectReadGranule - 1) / kDirectReadGranule;
   uint64_t rounded = granules * kDirectReadGranule;
   return rounded < length ? static_cast<size_t>(rounded) : length;
 }
 
 // Reads up to length bytes; 0 or the errno that stopped it (total then holds
-// what was read before).
+// what was read before). A regular file is read until length bytes, its end
+// (a read of 0) or, for a direct handle, the end its size showed at the
+// start: a file that grows meanwhile gives the rest at the next call. Any
+// other file gives what one read brings, as a pipe would on Windows.
 int ReadAll(FileObject& file, char* buffer, size_t length, size_t& total) {
   total = 0;
+  const uint64_t toEnd = file.directIo ? BytesToEnd(file.fd) : kEndUnknown;
   while (total < length) {
     size_t request = length - total;
-    if (file.directIo) request = DirectReadLength(file.fd, request);
+    if (file.directIo) {
+      request = DirectReadLength(request, toEnd == kEndUnknown ? kEndUnknown
+                                          : toEnd > total ? toEnd - total : 0);
+    }
     ssize_t count = ::read(file.fd, buffer + total, request);
     if (count > 0) {
       total += static_cast<size_t>(count);
-      if (total < length && AtEndOfFile(file.fd)) break;
+      if (!S_ISREG(file.mode) || (toEnd != kEndUnknown && total >= toEnd)) break;
       continue;
     }
     if (count == 0) break;
@@ -154,6 +157,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (!file->readable) return Fail(ERROR_ACCESS_DENIED);
+  file->knownPosition = -1;
   size_t total = 0;
   int error = ReadAll(*file, static_cast<char*>(buffer), length, total);
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(total);
@@ -164,6 +168,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
+  fault_injection::detail::RunWriteHook(data, length);
   DWORD faultValue = 0;
   auto fault = fault_injection::detail::TakeWriteFault(faultValue);
   if (fault == fault_injection::detail::WriteFault::kFail) return Fail(faultValue);
@@ -174,6 +179,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
   }
   if (!file->writable) return Fail(ERROR_ACCESS_DENIED);
   if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
+  file->knownPosition = -1;
   size_t total = 0;
   int error = WriteAll(*file, static_cast<const char*>(data), length, total);
   if (bytesWritten != nullptr) *bytesWritten = static_cast<DWORD>(total);
@@ -192,6 +198,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     case FILE_END: whence = SEEK_END; break;
     default: return Fail(ERROR_INVALID_PARAMETER);
   }
+  file->knownPosition = -1;
   off_t position = ::lseek(file->fd, static_cast<off_t>(distance.QuadPart), whence);
   if (position < 0) {
     // A move to before the start of the file has its own code on Windows.
@@ -199,6 +206,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     return Fail(beforeStart ? ERROR_NEGATIVE_SEEK : Win32ErrorFromErrno(errno));
   }
   if (newPosition != nullptr) newPosition->QuadPart = static_cast<LONGLONG>(position);
+  file->knownPosition = position;
   return TRUE;
 }
 
@@ -206,7 +214,8 @@ BOOL SetEndOfFile(HANDLE handle) {
   FileObject* file = posix_standin::FileFromHandle(handle);
   if (file == nullptr) return FALSE;
   if (!file->writable) return Fail(ERROR_ACCESS_DENIED);
-  off_t position = ::lseek(file->fd, 0, SEEK_CUR);
+  off_t position = file->knownPosition;
+  if (position < 0) position = ::lseek(file->fd, 0, SEEK_CUR);
   if (position < 0) return Fail(Win32ErrorFromErrno(errno));
   int result;
   do {
@@ -214,4 +223,25 @@ BOOL SetEndOfFile(HANDLE handle) {
   } while (result != 0 && errno == EINTR);
   if (result != 0) return Fail(Win32ErrorFromErrno(errno));
   return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat info;
+  if (::fstat(file->fd, &info) != 0) return Fail(Win32ErrorFromErrno(errno));
+  size->QuadPart = static_cast<LONGLONG>(info.st_size);
+  return TRUE;
+}
+
+// The type of an open file cannot change: the one seen at the open serves.
+DWORD GetFileType(HANDLE handle) {
+  FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FILE_TYPE_UNKNOWN;
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISREG(file->mode)) return FILE_TYPE_DISK;
+  if (S_ISCHR(file->mode) || S_ISBLK(file->mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(file->mode) || S_ISSOCK(file->mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_UNKNOWN;
 }

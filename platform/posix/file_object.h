@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 namespace posix_standin {
@@ -24,9 +26,15 @@ struct FileObject {
   uint32_t mark = kLiveMark;
   int fd = -1;
   int lockFd = -1;
-  bool readable = false;
-  bool writable = false;
+  bool readable = false;  // the handle may read (ReadFile)
+  bool writable = false;  // the handle may write (WriteFile)
+  bool descriptorReadable = false;  // fd itself was opened for reading
   bool directIo = false;  // fd has O_DIRECT set
+  mode_t mode = 0;        // file type and mode when opened (fstat)
+  // The position a move set, while no read or write has moved it since; -1
+  // when unknown (the descriptor's own position then holds).
+  off_t knownPosition = -1;
+  bool inShareTable = false;  // its claim is in the process's share table
 };
 
 // The object behind a handle; null (with ERROR_INVALID_HANDLE as the last

@@ -105,15 +105,42 @@ bool EmptiesAfterLock(DWORD disposition) {
   return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
 
-void EnableDirectIo(FileObject& file) {
-  int flags = ::fcntl(file.fd, F_GETFL);
-  // Some file systems (older tmpfs, some FUSE) refuse O_DIRECT with EINVAL;
-  // the handle then stays buffered.
-  if (flags >= 0 && ::fcntl(file.fd, F_SETFL, flags | O_DIRECT) == 0) file.directIo = true;
+// Opens as flags say; where the file system refuses O_DIRECT (EINVAL: older
+// tmpfs, some FUSE), opens again without it and the handle stays buffered.
+// (An exclusive creation refused that way has created the file already; the
+// second attempt then finds it there.) flags ends as the open used them.
+int OpenPreferringDirect(const char* path, int& flags, bool tellsExistence, bool& existed) {
+  auto open = [&] {
+    return tellsExistence ? OpenTellingExistence(path, flags, existed) : OpenNative(path, flags);
+  };
+  int fd = open();
+  if (fd < 0 && errno == EINVAL && (flags & O_DIRECT)) {
+    flags &= ~O_DIRECT;
+    fd = open();
+  }
+  return fd;
 }
 
-// The open was opened O_NONBLOCK so that a FIFO cannot hang it; the handle
-// itself works blocking, as Windows file handles do.
+// A handle that may only write is opened for reading too where the file
+// allows it, since its share marks are read locks, which need a description
+// open for reading; ReadFile still refuses it. Where reading is not allowed
+// the share code opens a second description for the marks. flags ends as
+// the open used them.
+int OpenForAccess(const char* path, int& flags, bool tellsExistence, bool& existed) {
+  if ((flags & O_ACCMODE) != O_WRONLY) {
+    return OpenPreferringDirect(path, flags, tellsExistence, existed);
+  }
+  const int writeOnly = flags;
+  flags = (flags & ~O_ACCMODE) | O_RDWR;
+  int fd = OpenPreferringDirect(path, flags, tellsExistence, existed);
+  if (fd >= 0 || (errno != EACCES && errno != EPERM)) return fd;
+  flags = writeOnly;
+  return OpenPreferringDirect(path, flags, tellsExistence, existed);
+}
+
+// Opened O_NONBLOCK so that a FIFO cannot hang the open. A regular file
+// ignores the flag, so it stays; anything else works blocking from here
+// on, as Windows handles do.
 void MakeBlocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -127,21 +154,23 @@ HANDLE Fail(DWORD code) {
 // Everything after open(): refuse folders, claim share access, empty, set
 // the hints.
 DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition,
-              DWORD flagsAndAttributes) {
+              DWORD flagsAndAttributes, bool existed) {
   struct stat info;
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
-  MakeBlocking(file.fd);
-  DWORD shareCode = posix_standin::ClaimShareAccess(file, access, shareMode);
+  file.mode = info.st_mode;
+  if (!S_ISREG(info.st_mode)) MakeBlocking(file.fd);
+  DWORD shareCode = posix_standin::ClaimShareAccess(file, info, access, shareMode);
   if (shareCode != ERROR_SUCCESS) return shareCode;
-  if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode)) {
+  // A file this open created is empty already.
+  const bool mayHoldData = existed || disposition == TRUNCATE_EXISTING;
+  if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode) && mayHoldData && info.st_size != 0) {
     int result;
     do {
       result = ::ftruncate(file.fd, 0);
     } while (result != 0 && errno == EINTR);
     if (result != 0) return Win32ErrorFromErrno(errno);
   }
-  if (flagsAndAttributes & FILE_FLAG_NO_BUFFERING) EnableDirectIo(file);
   if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) {
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
@@ -166,16 +195,18 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   }
   flags |= AccessFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
+  if (flagsAndAttributes & FILE_FLAG_NO_BUFFERING) flags |= O_DIRECT;
 
   auto file = std::make_unique<FileObject>();
-  bool existed = false;
-  file->fd = TellsExistence(disposition) ? OpenTellingExistence(nativePath, flags, existed)
-                                         : OpenNative(nativePath, flags);
-  if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->readable = (flags & O_ACCMODE) != O_WRONLY;
   file->writable = (flags & O_ACCMODE) != O_RDONLY;
+  bool existed = false;
+  file->fd = OpenForAccess(nativePath, flags, TellsExistence(disposition), existed);
+  if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
+  file->descriptorReadable = (flags & O_ACCMODE) != O_WRONLY;
+  file->directIo = (flags & O_DIRECT) != 0;
 
-  DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
+  DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes, existed);
   if (code != ERROR_SUCCESS) return Fail(code);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return file.release();

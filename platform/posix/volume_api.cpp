@@ -4,6 +4,7 @@
 // the trailing separator that Windows volume paths carry), and its "bytes
 // per sector" is the alignment that unbuffered (O_DIRECT) I/O needs there.
 #include "platform/posix/posix_internal.h"
+#include "platform/posix/volume_cache.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +21,8 @@
 #include <string>
 
 namespace {
+
+using posix_standin::MountedObject;
 
 BOOL Fail(DWORD code) {
   SetLastError(code);
@@ -146,6 +149,73 @@ std::string MountPointByDevice(std::string path) {
   return path;
 }
 
+// The mount point of the volume that holds path (relative to the current
+// folder when not absolute), found by walking up the path's resolved form.
+bool WalkToMountPoint(const std::string& path, std::string& mountPoint) {
+  std::string absolute;
+  if (!MakeAbsolute(path, absolute)) return false;
+  std::unique_ptr<char, decltype(&std::free)> real(
+      ::realpath(NearestExisting(absolute).c_str(), nullptr), &std::free);
+  if (!real) return false;
+  if (!MountPointByMountId(real.get(), mountPoint) && !MountPointFromTable(real.get(), mountPoint)) {
+    mountPoint = MountPointByDevice(real.get());
+  }
+  return true;
+}
+
+// ---- Remembered mount points -------------------------------------------------
+// Every file of a folder lies on the folder's volume, so the walk above is
+// made once per folder. The key is the folder itself as its mount shows it
+// (see MountedObject), never its path: a mount that appears inside a tree
+// already copied to gives its folders keys that were never seen.
+
+posix_standin::MountCache<std::string>& MountPoints() {
+  static posix_standin::MountCache<std::string> cache;
+  return cache;
+}
+
+bool IsLink(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// The object whose volume is the one that holds path: path itself when it
+// names a folder, a mount point or a link (whose target decides); the folder
+// that holds it when it names another object; the nearest existing folder
+// above it when it does not exist. False when there is none, or no key.
+bool VolumeFolder(std::string path, MountedObject& folder) {
+  while (!posix_standin::ExamineMounted(path, folder)) {
+    if (errno == 0 || path == "/" || path == ".") return false;
+    path = posix_standin::ParentPath(path);
+  }
+  if (folder.isFolder || folder.isMountRoot || IsLink(path)) return true;
+  return posix_standin::ExamineMounted(posix_standin::ParentPath(path), folder);
+}
+
+// A remembered mount point still answers when the same mount is found there:
+// a mount that was moved elsewhere or taken away is looked up anew.
+bool StillMountedAt(const MountedObject& folder, const std::string& mountPoint) {
+  MountedObject root;
+  return posix_standin::ExamineMounted(mountPoint, root) && root.mount == folder.mount;
+}
+
+bool SameKey(const MountedObject& a, const MountedObject& b) { return !(a < b) && !(b < a); }
+
+bool MountPointOf(const std::string& path, std::string& mountPoint) {
+  MountedObject folder;
+  const bool keyed = VolumeFolder(path, folder);
+  if (keyed && MountPoints().Find(folder, mountPoint) && StillMountedAt(folder, mountPoint)) {
+    return true;
+  }
+  if (!WalkToMountPoint(path, mountPoint)) return false;
+  // Remembered only when no mount came or went under the path during the walk.
+  MountedObject after;
+  if (keyed && VolumeFolder(path, after) && SameKey(folder, after)) {
+    MountPoints().Remember(folder, mountPoint);
+  }
+  return true;
+}
+
 // ---- Direct I/O alignment ---------------------------------------------------
 
 uint32_t ReadNumberFile(const std::string& path) {
@@ -164,19 +234,36 @@ uint32_t LogicalBlockSize(unsigned major, unsigned minor) {
   return size;
 }
 
+// The device's logical block size, read once per folder asked about while
+// that folder stays in the same mount: a mounted device's block size does
+// not change.
+uint32_t MountedBlockSize(const struct statx& info) {
+  static posix_standin::MountCache<uint32_t> sizes;
+  MountedObject folder;
+  const bool keyed = posix_standin::MountedObjectOf(info, folder);
+  uint32_t size = 0;
+  if (keyed && sizes.Find(folder, size)) return size;
+  size = LogicalBlockSize(info.stx_dev_major, info.stx_dev_minor);
+  if (keyed) sizes.Remember(folder, size);
+  return size;
+}
+
 // What O_DIRECT transfers must be aligned to on the file system holding
 // path: statx's direct-I/O alignment where the file system reports it (Linux
 // reports it for files, not folders), else the logical block size of the
 // block device below, else 0 (no direct I/O, or no way to tell).
 uint32_t DirectIoAlignment(const std::string& path) {
   struct statx info = {};
-  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN, &info) != 0) return 0;
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN | posix_standin::kMountedObjectMask,
+              &info) != 0) {
+    return 0;
+  }
   if (info.stx_mask & STATX_DIOALIGN) {
     if (info.stx_dio_offset_align == 0) return 0;
     return std::max(info.stx_dio_offset_align, info.stx_dio_mem_align);
   }
   if (info.stx_dev_major == 0) return 0;  // no block device behind it
-  return LogicalBlockSize(info.stx_dev_major, info.stx_dev_minor);
+  return MountedBlockSize(info);
 }
 
 DWORD ClampToDword(uint64_t value) {
@@ -215,15 +302,8 @@ BOOL GetVolumePathNameW(const char* nativePath, LPWSTR volumePath, DWORD length)
   if (nativePath == nullptr || nativePath[0] == '\0' || volumePath == nullptr) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  std::string absolute;
-  if (!MakeAbsolute(nativePath, absolute)) return Fail(Win32ErrorFromErrno(errno));
-  std::unique_ptr<char, decltype(&std::free)> real(
-      ::realpath(NearestExisting(absolute).c_str(), nullptr), &std::free);
-  if (!real) return Fail(Win32ErrorFromErrno(errno));
   std::string mountPoint;
-  if (!MountPointByMountId(real.get(), mountPoint) && !MountPointFromTable(real.get(), mountPoint)) {
-    mountPoint = MountPointByDevice(real.get());
-  }
+  if (!MountPointOf(nativePath, mountPoint)) return Fail(Win32ErrorFromErrno(errno));
   if (mountPoint.empty() || mountPoint.back() != '/') mountPoint.push_back('/');
 
   std::basic_string<WCHAR> wide = posix_standin::WideFromUtf8(mountPoint);

@@ -96,6 +96,12 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define FILE_CURRENT 1u
 #define FILE_END 2u
 
+// ---- GetFileType values ----------------------------------------------------
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
+
 // ---- Error codes (the ones the stand-in produces) --------------------------
 #define ERROR_SUCCESS 0u
 #define ERROR_INVALID_FUNCTION 1u
@@ -112,6 +118,7 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_LOCK_VIOLATION 33u
 #define ERROR_HANDLE_EOF 38u
+#define ERROR_NOT_SUPPORTED 50u
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_DISK_FULL 112u
@@ -165,6 +172,13 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
 BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,
                       DWORD moveMethod);
 BOOL SetEndOfFile(HANDLE handle);
+// The size of the open file (fstat).
+BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size);
+// FILE_TYPE_DISK for a regular file; FILE_TYPE_CHAR for a character or block
+// device (a raw device is not a file a copy may read or overwrite);
+// FILE_TYPE_PIPE for a FIFO or socket; FILE_TYPE_UNKNOWN, with the last
+// error set, when the handle cannot be examined.
+DWORD GetFileType(HANDLE handle);
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetFileAttributesExW(const char* nativePath, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length);

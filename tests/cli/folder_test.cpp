@@ -73,6 +73,21 @@ TEST_F(CliFolder, EmptyFolderGivesZeroOfZeroAndSucceeds) {
   EXPECT_TRUE(fs::is_empty(At("out")));
 }
 
+// A run that reaches the end of its queue is no full copy when anything
+// failed on the way, even with no file skipped: here the destination folder
+// cannot be made over an existing file, and the summary says 0/0.
+TEST_F(CliFolder, FolderThatCannotBeCreatedFailsTheRunThoughNoFileWasSkipped) {
+  fs::create_directory(At("leer"));
+  MakeFile("out", PatternBytes(10, 4));
+
+  const CliRun run = Run({"leer", "out"});
+
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, QueueSummary(0, 0, 0));
+  EXPECT_EQ(ReadBytes(At("out")), PatternBytes(10, 4));
+  EXPECT_NE(ReadText(ErrorLog()).find("CREATE_DIR SKIP"), std::string::npos);
+}
+
 TEST_F(CliFolder, FolderOfEmptyFilesWritesShortLinesOnly) {
   for (const char* name : {"src/e1", "src/e2", "src/nested/e3"}) MakeFile(name, {});
 
@@ -104,7 +119,7 @@ TEST_F(CliFolder, UnreadableFilesAreReportedLoggedAndSkipped) {
 
   const CliRun run = RunCliUnprivileged({"src", "dst"}, Root(), Root() / "bin");
 
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.exitCode, 1) << "a run with skipped files is no full copy: " << run.err;
   EXPECT_EQ(ParseStandardOutput(run.out).tail, QueueSummary(1, 3, 2));
   EXPECT_EQ(ReadBytes(At("dst/đọc được.txt")), PatternBytes(3000, 1));
   EXPECT_FALSE(fs::exists(At("dst/khóa.bin")));

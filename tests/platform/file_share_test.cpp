@@ -1,12 +1,14 @@
 // Share modes, creation rules and open failures of the stand-in's CreateFileW.
 #include "tests/platform/platform_test_support.h"
 #include "tests/support/test_support.h"
+#include "platform/posix/fault_injection.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -100,7 +102,8 @@ TEST_P(CreateFileShare, WriterThatSharesReadingLetsReadersInButNotExclusiveWrite
 
 // Windows refuses an open when a handle already open does not share the
 // access asked for, or when the new open does not share an access a handle
-// already has; neither side's marks may change the file.
+// already has; neither side's marks may change the file. The same holds on
+// a file system that refuses locks, between this process's own handles.
 TEST_P(CreateFileShare, AccessAskedForMeetsTheSharingOfEveryOpenHandle) {
   constexpr DWORD kRead = GENERIC_READ;
   constexpr DWORD kWrite = GENERIC_WRITE;
@@ -128,23 +131,27 @@ TEST_P(CreateFileShare, AccessAskedForMeetsTheSharingOfEveryOpenHandle) {
       {"exclusive reader, then handle without data access", kRead, kExclusive, 0, kExclusive,
        true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    first = Open(original, c.firstAccess, c.firstShare, OPEN_EXISTING);
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    other = Open(second, c.secondAccess, c.secondShare, OPEN_EXISTING);
-    if (c.opens) {
-      EXPECT_NE(other, INVALID_HANDLE_VALUE);
-    } else {
-      EXPECT_EQ(other, INVALID_HANDLE_VALUE);
-      EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  for (int lockRefusal : {0, ENOLCK}) {
+    fault_injection::RefuseLocks(lockRefusal);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (lockRefusal ? ", locks refused" : ""));
+      first = Open(original, c.firstAccess, c.firstShare, OPEN_EXISTING);
+      ASSERT_NE(first, INVALID_HANDLE_VALUE);
+      other = Open(second, c.secondAccess, c.secondShare, OPEN_EXISTING);
+      if (c.opens) {
+        EXPECT_NE(other, INVALID_HANDLE_VALUE);
+      } else {
+        EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+      }
+      for (HANDLE* handle : {&first, &other}) {
+        if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+        *handle = INVALID_HANDLE_VALUE;
+      }
+      EXPECT_EQ(ReadBytes(original), content);
     }
-    for (HANDLE* handle : {&first, &other}) {
-      if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
-      *handle = INVALID_HANDLE_VALUE;
-    }
-    EXPECT_EQ(ReadBytes(original), content);
   }
+  fault_injection::RefuseLocks(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(SamePathOrHardLink, CreateFileShare, ::testing::Bool(),

@@ -6,10 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,6 +78,68 @@ TEST(GetVolumePathName, BufferTooSmallFails) {
   EXPECT_FALSE(VolumePath(dir.path().string(), shortened, static_cast<DWORD>(volume.size())));
   EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_TRUE(VolumePath(dir.path().string(), shortened, static_cast<DWORD>(volume.size() + 1)));
+}
+
+DWORD SectorOf(const std::string& folder) {
+  std::u16string root(folder.begin(), folder.end());  // ASCII test paths
+  DWORD perCluster = 0, sector = 0, freeClusters = 0, totalClusters = 0;
+  GetDiskFreeSpaceW((root + u"/").c_str(), &perCluster, &sector, &freeClusters, &totalClusters);
+  return sector;
+}
+
+// Runs body in a forked child with a mount namespace of its own, whose mounts
+// go away with it, and gives its exit status (body's return value); 255 when
+// this user may not make one.
+int RunWithOwnMounts(const std::function<int()>& body) {
+  pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      ::_exit(255);
+    }
+    ::_exit(body());
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+bool MountTmpfs(const std::string& folder) {
+  return ::mount("none", folder.c_str(), "tmpfs", 0, "size=1m") == 0;
+}
+
+// A copy asks for the volume of every file; the answers for one folder are
+// remembered, and must follow mounts that come, move and go afterwards.
+TEST(GetVolumePathName, FollowsMountsThatAppearInsideAFolderAlreadyAskedAbout) {
+  TempDir dir;
+  const std::string tree = fs::canonical(dir.path()).string() + "/tree";
+  const std::string inner = tree + "/inner";
+  const std::string moved = tree + "/moved";
+  const std::string fresh = tree + "/fresh";
+  for (const std::string& folder : {inner, moved, fresh}) fs::create_directories(folder);
+  const int status = RunWithOwnMounts([&] {
+    std::string volume, outer;
+    if (!VolumePath(inner + "/a.bin", outer) || !VolumePath(tree + "/b.bin", volume)) return 1;
+    const DWORD outerSector = SectorOf(inner);
+    if (!MountTmpfs(inner) || !MountTmpfs(fresh)) return 254;
+    if (!VolumePath(inner + "/a.bin", volume) || volume != inner + "/") return 2;
+    if (!VolumePath(tree + "/b.bin", volume) || volume != outer) return 3;
+    // A folder that became a mount point has the new volume's sector size.
+    const DWORD tmpfsSector = SectorOf(fresh);
+    if (tmpfsSector != outerSector && SectorOf(inner) != tmpfsSector) return 4;
+
+    if (::mount(inner.c_str(), moved.c_str(), nullptr, MS_MOVE, nullptr) != 0) return 254;
+    if (!VolumePath(moved + "/a.bin", volume) || volume != moved + "/") return 5;
+    if (::umount(moved.c_str()) != 0) return 254;
+    if (!VolumePath(moved + "/a.bin", volume) || volume != outer) return 6;
+    if (!VolumePath(inner + "/a.bin", volume) || volume != outer) return 7;
+    return 0;
+  });
+  if (status == 255 || status == 254) GTEST_SKIP() << "this user may not mount";
+  // 2: the mount over a folder asked about before; 3: its parent; 4: the
+  // sector size; 5: the mount moved; 6, 7: the mount taken away.
+  EXPECT_EQ(status, 0);
 }
 
 TEST(GetDiskFreeSpace, SectorSizeIsAnAlignmentDirectIoAccepts) {

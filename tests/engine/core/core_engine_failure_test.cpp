@@ -7,8 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
+
+#if QUILLMERE_POSIX_STANDIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -245,14 +252,89 @@ TEST_F(CoreEngineRetry, EndlessWritesOfNothingAreGivenUp) {
 
 // A write resumed after a partial write that is no whole number of sectors
 // is raised to whole sectors from there, reaching past the block's end; the
-// buffer carries room for that.
+// buffer carries room for that. The allocation itself has slack past its
+// end, so every write is held to the block the engine asked for.
 TEST_F(CoreEngineRetry, ResumedWriteOfOddLengthStaysInsideBuffer) {
   MakeSource(kSmallBlock);
   fault_injection::ShortenWrites(1, 1, 1000);
+  std::vector<std::pair<const uint8_t*, DWORD>> writes;
+  fault_injection::SetWriteHook([&](const void* data, DWORD length) {
+    writes.emplace_back(static_cast<const uint8_t*>(data), length);
+  });
   AlwaysRetry();
   // The stand-in takes the unaligned rest through a buffered fall-back.
   ASSERT_TRUE(Copy(BlockOptions(kSmallBlock, true, 0)));
   EXPECT_EQ(Destination(), testing_support::ReadBytes(source));
+  const quillmere_test::AlignedBlock block = quillmere_test::LastAlignedBlock();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_GT(writes[1].first + writes[1].second, block.start + kSmallBlock)
+      << "the resumed write should reach past the block";
+  for (const auto& [data, length] : writes) {
+    EXPECT_GE(data, block.start);
+    EXPECT_LE(data + length, block.start + block.size)
+        << "reaches " << (data + length) - (block.start + block.size) << " bytes past the block";
+  }
+}
+
+// Where the file system refuses locks, this process's own handles still
+// exclude each other: a copy onto its own source is refused, by path and by
+// hard link, and the source keeps every byte; other copies go on.
+TEST_F(CoreEngineTest, WithLocksRefusedACopyOntoItsOwnSourceIsStillRefused) {
+  const std::vector<uint8_t> original = MakeSource(20 * kKiB);
+  const std::string link = dir.File("link.bin");
+  std::filesystem::create_hard_link(quillmere::Utf8ToPath(source), quillmere::Utf8ToPath(link));
+  for (int refusal : {ENOLCK, EOPNOTSUPP}) {
+    fault_injection::RefuseLocks(refusal);
+    for (const std::string& target : {source, link}) {
+      errors.clear();
+      destination = target;
+      EXPECT_FALSE(Copy(CallerOptions())) << target;
+      ASSERT_EQ(errors.size(), 1u);
+      ExpectReport(errors[0], quillmere::OPEN, target, 32);
+      EXPECT_EQ(testing_support::ReadBytes(quillmere::Utf8ToPath(source)), original);
+    }
+    destination = dir.File("copy.bin");
+    EXPECT_TRUE(Copy(CallerOptions())) << "an ordinary copy goes on";
+  }
+}
+
+// Only disk files are copied. A device or a FIFO would give an empty
+// "verified" copy (and a FIFO's data would be drained), a pseudo file that
+// says it is empty but has content likewise, and a device destination would
+// be written onto: each is refused before a byte moves.
+TEST_F(CoreEngineTest, WhatIsNotADiskFileIsRefusedBeforeAByteMoves) {
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "queued", 6), 6);
+  for (const std::string& special : {std::string("/dev/zero"), fifo}) {
+    errors.clear();
+    source = special;
+    EXPECT_FALSE(Copy(CallerOptions()));
+    ASSERT_EQ(errors.size(), 1u) << special;
+    ExpectReport(errors[0], quillmere::OPEN, special, 50);
+  }
+  char left[16];
+  EXPECT_EQ(::read(writer, left, sizeof left), 6) << "the FIFO's data was consumed";
+  ::close(writer);
+
+  errors.clear();
+  source = "/proc/self/status";
+  EXPECT_FALSE(Copy(CallerOptions()));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].stage, quillmere::READ);
+  EXPECT_EQ(errors[0].code, 50);
+  EXPECT_FALSE(std::filesystem::exists(quillmere::Utf8ToPath(destination)));
+
+  errors.clear();
+  source = dir.File("source.bin");
+  MakeSource(100);
+  destination = "/dev/null";
+  EXPECT_FALSE(Copy(CallerOptions()));
+  ASSERT_EQ(errors.size(), 1u);
+  ExpectReport(errors[0], quillmere::OPEN, destination, 50);
+  EXPECT_EQ(fault_injection::WriteCalls(), 0u);
 }
 
 TEST_F(CoreEngineTest, FinalSizeFailureReportsTheOpenCode) {

@@ -59,6 +59,16 @@ inline std::string MismatchMessage(const std::vector<uint8_t>& hashedSource,
          ", dich=" + HexDigest(destination) + ")";
 }
 
+#if QUILLMERE_POSIX_STANDIN
+// The last block AllocateAligned handed out in this program, and the size it
+// was asked for (aligned_block_record.cpp).
+struct AlignedBlock {
+  const uint8_t* start = nullptr;
+  uint64_t size = 0;
+};
+AlignedBlock LastAlignedBlock();
+#endif
+
 class CoreEngineTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetFaults(); }

@@ -26,10 +26,13 @@ using testing_support::WriteBytes;
 
 constexpr uint32_t kSharingViolation = 32;
 
-TEST(OpenDestination, EmptiesAnExistingFileAndPreSizesItAtPositionZero) {
+// The destination may be the source under a name the share check cannot
+// see through: opening it must destroy nothing. It is only ever lengthened.
+TEST(OpenDestination, KeepsAnExistingFilesBytesAndOnlyLengthensItAtPositionZero) {
   TempDir dir;
   std::string path = dir.File("dest.bin");
-  WriteBytes(path, PatternBytes(50000));
+  const std::vector<uint8_t> old = PatternBytes(50000);
+  WriteBytes(path, old);
   {
     OpenedFile dest(OpenDestination(path, 10000));
     ASSERT_TRUE(dest->ok);
@@ -37,10 +40,19 @@ TEST(OpenDestination, EmptiesAnExistingFileAndPreSizesItAtPositionZero) {
     EXPECT_EQ(dest->errorCode, 0u);
     EXPECT_EQ(PositionOf(dest->handle), 0);
   }
-  EXPECT_EQ(ReadBytes(path), std::vector<uint8_t>(10000, 0)) << "old bytes are gone";
+  EXPECT_EQ(ReadBytes(path), old) << "a longer file keeps every byte";
 
   { OpenedFile dest(OpenDestination(path, 0)); ASSERT_TRUE(dest->ok); }
-  EXPECT_EQ(fs::file_size(path), 0u);
+  EXPECT_EQ(ReadBytes(path), old);
+
+  {
+    OpenedFile dest(OpenDestination(path, 60000));
+    ASSERT_TRUE(dest->ok);
+    EXPECT_EQ(PositionOf(dest->handle), 0);
+  }
+  std::vector<uint8_t> lengthened = old;
+  lengthened.resize(60000, 0);
+  EXPECT_EQ(ReadBytes(path), lengthened) << "a shorter file is lengthened behind its bytes";
 
   { OpenedFile dest(OpenDestination(dir.File("fresh.bin"), 0)); ASSERT_TRUE(dest->ok); }
   EXPECT_TRUE(fs::exists(dir.File("fresh.bin")));

@@ -145,6 +145,7 @@ TEST_F(QueueRun, BareFileNameAsDestinationIsSkippedWithoutACopy) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].stage, "CREATE_DIR");
   EXPECT_EQ(log[0].file, "copy.bin");
+  EXPECT_EQ(log[0].code, 3) << "a path that cannot be found, as Windows says";
   EXPECT_FALSE(fs::exists(work / "copy.bin"));
 }
 

@@ -199,6 +199,11 @@ TEST_F(QueueListing, NamesThatAreNotUtf8KeepTheirBytes) {
 // Root ignores file modes, so these run in a child that is user nobody.
 class QueueListingPermissions : public ListingTest {
  protected:
+  static bool IsDeniedLine(const std::vector<LogLine>& log, const fs::path& folder) {
+    return log.size() == 1 && log[0].stage == "OPEN" && log[0].code == 5 &&
+           log[0].file == quillmere::PathToUtf8(folder);
+  }
+
   void SetUp() override {
     // nobody must reach the tree and write the log beside it.
     fs::permissions(tmp.path(), fs::perms::all);
@@ -211,21 +216,24 @@ class QueueListingPermissions : public ListingTest {
   }
 };
 
-TEST_F(QueueListingPermissions, SourceFolderTheUserMayNotOpenGivesItsItemAlone) {
+// A folder the user may not open is not copied, and the log says so once,
+// with the Windows code for a denied access, so the run counts a failure.
+TEST_F(QueueListingPermissions, SourceFolderTheUserMayNotOpenGivesItsItemAndOneLogLine) {
   MakeFile(source / "hidden.txt", 5);
   fs::permissions(source, fs::perms::none);
 
   RunChecked([this] {
     Checks checks;
-    checks.True(Add(source, destination), "AddSource gave false");
+    checks.True(!Add(source, destination), "AddSource gave true");
     checks.Same(Items(), {FolderItem(source, destination)}, "items");
     checks.True(queue.GetStats().totalFiles == 0, "a file was counted");
-    checks.True(Log().empty(), "a log line was written");
+    checks.True(IsDeniedLine(Log(), source), "no single OPEN line with code 5");
+    checks.True(queue.GetFailureCount() == 1, "the failure was not counted");
     return checks.Result();
   });
 }
 
-TEST_F(QueueListingPermissions, SubfolderTheUserMayNotOpenIsPassedOverSilently) {
+TEST_F(QueueListingPermissions, SubfolderTheUserMayNotOpenIsLoggedOnceAndPassedOver) {
   MakeFile(source / "a.txt", 3);
   MakeFile(source / "locked" / "secret.txt", 4);
   MakeFile(source / "open" / "b.txt", 5);
@@ -247,7 +255,7 @@ TEST_F(QueueListingPermissions, SubfolderTheUserMayNotOpenIsPassedOverSilently) 
     checks.True(Add(source, destination), "AddSource gave false");
     checks.Same(Items(), expected, "items");
     checks.True(queue.GetStats().totalBytes == 8, "totals count the locked file");
-    checks.True(Log().empty(), "a log line was written");
+    checks.True(IsDeniedLine(Log(), source / "locked"), "no single OPEN line with code 5");
     return checks.Result();
   });
 }

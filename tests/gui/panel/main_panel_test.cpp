@@ -43,12 +43,23 @@ TEST_F(MainPanelTest, StartNeedsSourcesAndADestination) {
   panel.Frame();
   EXPECT_FALSE(panel.IsButtonEnabled("Start")) << "no sources";
 
-  state.sources = {"/data/a"};
+  // The run lists what it received and is cancelled before it copies, so
+  // nothing lands under the working folder.
+  const std::string source = dir.File("a.bin");
+  testing_support::WriteBytes(source, testing_support::PatternBytes(10, 3));
+  hook = std::make_unique<ScopedListingHook>(
+      [this](size_t, const std::string&) { controller.controlFlags.cancelRequested = true; });
+  state.sources = {source};
   SetDestination("   ");  // only the first byte is tested
   panel.Frame();
   EXPECT_TRUE(panel.IsButtonEnabled("Start"));
   panel.ClickButton("Start");  // the pressed button is the only way a run starts here
-  EXPECT_NE(controller.queueManager, nullptr);
+  panel.FramesUntilRunEnds();
+  ASSERT_NE(controller.queueManager, nullptr);
+  const std::vector<QueueItem> items = controller.queueManager->GetItems();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].source, source);
+  EXPECT_EQ(items[0].destination, TargetForSource(source, "   "));
 }
 
 TEST_F(MainPanelTest, RowClicksSelectAndRemoveOrClearResetTheSelection) {
