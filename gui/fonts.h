@@ -7,8 +7,9 @@
 
 namespace quillmere {
 
-// Segoe UI at 18 pixels; the library's default font takes its place where
-// the file cannot be used (always so outside Windows).
+// Segoe UI at 18 pixels, from the file LocalFontFile (platform/win32.h)
+// gives for this path; the library's default font takes its place where
+// that file cannot be used.
 constexpr const char* kWindowFontPath = "C:\\Windows\\Fonts\\segoeui.ttf";
 constexpr float kWindowFontSize = 18.0f;
 

@@ -11,6 +11,7 @@
 #include "gui/fonts.h"
 #include "gui/main_panel.h"
 #include "gui/style.h"
+#include "platform/win32.h"
 
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
@@ -87,7 +88,7 @@ class UserInterface {
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
     ApplyStyle();
     BuildGlyphRanges(*io.Fonts, glyphs);
-    AddWindowFont(*io.Fonts, kWindowFontPath, kWindowFontSize, glyphs.ranges.Data);
+    AddWindowFont(*io.Fonts, LocalFontFile(kWindowFontPath).c_str(), kWindowFontSize, glyphs.ranges.Data);
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init(kGlslVersion);
   }

@@ -35,6 +35,10 @@
 // The GLFW window's native handle, the pickers' owner, is a Win32 HWND.
 #define QUILLMERE_NATIVE_WINDOW_X11 0
 
+#include <string>
+// A Windows font path names its font file as it stands.
+inline std::string LocalFontFile(const std::string& windowsFontPath) { return windowsFontPath; }
+
 #else
 
 #include "platform/posix/win32_posix.h"

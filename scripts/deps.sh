@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev googletest
   libssl-dev
-  libglfw3-dev libimgui-dev libstb-dev libgl-dev libgl1-mesa-dri libx11-dev
+  libglfw3-dev libimgui-dev libstb-dev libgl-dev libgl1-mesa-dri libx11-dev libfontconfig-dev
   xvfb xdotool x11-apps imagemagick zenity fonts-dejavu-core
   g++-mingw-w64-x86-64 wine64
   sudo acl openssl

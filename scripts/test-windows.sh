@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Cross-builds the engine, quillmere_cli and their test programs for Windows
-# x86-64 with mingw-w64 and runs the tests under Wine, in a Wine prefix made
-# for this run in a temporary folder and removed afterwards. The windowed
-# program is left out (GLFW and Dear ImGui built for Windows are not
-# available here).
+# Cross-builds the engine, quillmere_cli, quillmere_gui and their test
+# programs for Windows x86-64 with mingw-w64 and runs the tests under Wine, in
+# a Wine prefix made for this run in a temporary folder and removed
+# afterwards. Then the windowed program itself runs under Wine on a virtual
+# display, driven by a test built natively in the host build folder.
 #
-# Usage: scripts/test-windows.sh [build-folder]   (default: build-windows)
+# The window needs GLFW 3.4 and Dear ImGui 1.92.8 source trees, named by
+# QUILLMERE_GLFW_DIR and QUILLMERE_IMGUI_DIR; without them it is left out.
+#
+# Usage: scripts/test-windows.sh [build-folder] [host-build-folder]
+#        (defaults: build-windows; the build folder's name without its
+#        "-windows" ending, else build)
 # Exits 0 with a message, doing nothing, when the cross compiler, Wine or
 # GoogleTest's sources are not installed, or when QUILLMERE_SKIP_WINDOWS=1.
 set -euo pipefail
@@ -20,6 +25,8 @@ fi
 unset CFLAGS CXXFLAGS LDFLAGS
 
 build=${1:-build-windows}
+host_build=${2:-${build%-windows}}
+[ "$host_build" != "$build" ] || host_build=build
 jobs=$(nproc 2>/dev/null || echo 4)
 compiler=x86_64-w64-mingw32-g++-posix
 wine=/usr/lib/wine/wine64
@@ -53,16 +60,41 @@ echo "== Wine prefix in $prefix"
 "$wineserver" -p
 "$wine" wineboot --init >/dev/null 2>&1
 
+# The window's Windows build loads C:\Windows\Fonts\segoeui.ttf, which a fresh
+# prefix lacks: DejaVu Sans stands in for it, as fontconfig has it do on Linux.
+dejavu=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+[ -f "$dejavu" ] && cp "$dejavu" "$prefix/drive_c/windows/Fonts/segoeui.ttf"
+
+with_window=0
+if [ -n "${QUILLMERE_GLFW_DIR:-}" ] && [ -n "${QUILLMERE_IMGUI_DIR:-}" ]; then
+  with_window=1
+else
+  echo "test-windows: the window's Windows build is skipped: set QUILLMERE_GLFW_DIR and QUILLMERE_IMGUI_DIR to GLFW 3.4 and Dear ImGui 1.92.8 source trees."
+fi
+
 echo "== Windows cross-build in $build"
 cmake -S . -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUILLMERE_BUILD_GUI=OFF
+  -DQUILLMERE_GLFW_DIR="${QUILLMERE_GLFW_DIR:-}" -DQUILLMERE_IMGUI_DIR="${QUILLMERE_IMGUI_DIR:-}"
 # The test programs are listed by running them under Wine as they are built.
 cmake --build "$build" -j "$jobs"
 
-echo "== Engine and console tests under Wine"
+echo "== Engine, console and window tests under Wine"
 # Wine now and then fails to start a program in a fresh prefix (a test then
 # fails at once with no output of its own); such a test is run once more. A
 # test that fails twice fails the run.
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --repeat until-pass:2
+
+[ "$with_window" = 1 ] || exit 0
+gui_exe="$(cd "$build" && pwd)/gui/quillmere_gui.exe"
+echo "== quillmere_gui.exe under Wine on a virtual display"
+# The test is a Linux program from the host build; it makes a display and a
+# Wine prefix of its own. It runs on its own, not through the host build's
+# CTest, whose log keeps the host suite's run.
+[ -f "$host_build/CMakeCache.txt" ] || cmake -S . -B "$host_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$host_build" -j "$jobs" --target quillmere_wine_window_tests
+wine_window_tests="$host_build/tests/gui/window/quillmere_wine_window_tests"
+# Run once more on failure, as the tests above.
+QUILLMERE_WINDOWS_GUI_PROGRAM="$gui_exe" "$wine_window_tests" ||
+  QUILLMERE_WINDOWS_GUI_PROGRAM="$gui_exe" "$wine_window_tests"

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // ---- Basic types -----------------------------------------------------------
 typedef void* HANDLE;
@@ -262,3 +263,14 @@ void CoTaskMemFree(LPVOID memory);
 
 // ---- COM and the file-open dialog: com_dialog.h ----------------------------
 #include "platform/posix/com_dialog.h"
+
+// ---- Fonts: font_file.cpp --------------------------------------------------
+// Not a Windows call: the font file that stands for a Windows font path
+// ("C:\Windows\Fonts\segoeui.ttf") on this system. The file name picks a
+// family ("segoeui.ttf" is "Segoe UI"), and the result is the file that
+// fontconfig matches for that family, as the desktop would substitute it
+// (DejaVu Sans on a plain Debian system). A name it does not know, or a
+// family fontconfig matches with no file (a configuration without fonts),
+// gives the path back unchanged, so opening it fails and the caller's
+// fallback applies. Any thread; fontconfig serialises its own state.
+std::string LocalFontFile(const std::string& windowsFontPath);

@@ -1,66 +1,16 @@
 // The main panel driven headless: which blocks are enabled when, what its
 // buttons do to the panel state and the controller, and what it shows of
 // the worker's progress, outcome, last error and queue.
-#include "gui/main_panel.h"
-
-#include "tests/gui/controller/controller_test_support.h"
-#include "tests/gui/panel/fake_zenity.h"
-#include "tests/gui/panel/panel_driver.h"
-#include "tests/support/test_support.h"
+#include "tests/gui/panel/main_panel_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace quillmere {
 namespace {
-
-using Kind = DrawnWidget::Kind;
-using Paths = std::vector<std::string>;
-
-const Paths kSetUpButtons = {"Add Files...", "Add Folders...", "Choose Folder...##dst", "Start"};
-const Paths kRunButtons = {"Pause", "Skip This File", "Cancel"};
-
-class MainPanelTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    gate.Open();  // never leave the worker waiting: the controller joins it
-    SetLastErrorForTest("");
-    SetProgressForTest(ProgressInfo{});
-  }
-
-  void SetDestination(const std::string& text) {
-    std::snprintf(state.destinationBuffer, sizeof state.destinationBuffer, "%s", text.c_str());
-  }
-  // The worker stops before listing its first source until gate opens.
-  void HoldWorkerBeforeListing() {
-    hook = std::make_unique<ScopedListingHook>(
-        [this](size_t, const std::string&) { gate.ArriveAndWait(); });
-  }
-  // A source folder "Photos" of two files and an empty destination folder.
-  std::string MakeSourceTree() {
-    std::filesystem::create_directories(dir.path() / "Photos" / "inner");
-    std::filesystem::create_directories(dir.path() / "out");
-    testing_support::WriteBytes(dir.path() / "Photos" / "a.bin", testing_support::PatternBytes(70000, 1));
-    testing_support::WriteBytes(dir.path() / "Photos" / "inner" / "b.bin", testing_support::PatternBytes(5, 2));
-    return dir.File("Photos");
-  }
-  void ExpectBlock(const Paths& buttons, bool enabled) {
-    for (const std::string& label : buttons) EXPECT_EQ(panel.IsButtonEnabled(label), enabled) << label;
-  }
-
-  testing_support::TempDir dir;
-  Gate gate;
-  std::unique_ptr<ScopedListingHook> hook;  // outlives the controller's worker
-  CopyController controller{dir.File("quillmere_errors.log")};
-  MainPanelState state;
-  PanelDriver panel{controller, state};
-};
 
 TEST_F(MainPanelTest, BeforeAnyRunShowsZerosAndNoQueue) {
   panel.Frame();
@@ -132,45 +82,6 @@ TEST_F(MainPanelTest, RowClicksSelectAndRemoveOrClearResetTheSelection) {
   EXPECT_EQ(state.selectedSource, -1);
   panel.Frame();
   EXPECT_FALSE(panel.IsButtonEnabled("Clear All"));
-}
-
-TEST_F(MainPanelTest, PickedSourcesAreAppendedInOrderKeepingDuplicatesAndTheSelection) {
-  FakeZenity zenity;
-  state.sources = {"/data/a"};
-  state.selectedSource = 0;
-  panel.Frame();
-
-  zenity.AnswerMultiple({"/data/x", "/data/a"});
-  panel.ClickButton("Add Files...");
-  EXPECT_EQ(state.sources, (Paths{"/data/a", "/data/x", "/data/a"}));
-  EXPECT_EQ(state.selectedSource, 0);
-
-  zenity.AnswerMultiple({"/data/Folder"});
-  panel.ClickButton("Add Folders...");
-  EXPECT_EQ(state.sources.back(), "/data/Folder");
-  const Paths args = zenity.LastArguments();
-  EXPECT_NE(std::find(args.begin(), args.end(), "--directory"), args.end());
-
-  zenity.CancelAll();
-  panel.ClickButton("Add Files...");
-  EXPECT_EQ(state.sources.size(), 4u) << "a cancelled picker changes nothing";
-}
-
-TEST_F(MainPanelTest, ChosenFolderFillsTheDestinationCutToItsBuffer) {
-  FakeZenity zenity;
-  panel.Frame();
-  zenity.AnswerSingle("/backup/Ảnh");
-  panel.ClickButton("Choose Folder...##dst");
-  EXPECT_STREQ(state.destinationBuffer, "/backup/Ảnh");
-
-  zenity.CancelAll();
-  panel.ClickButton("Choose Folder...##dst");
-  EXPECT_STREQ(state.destinationBuffer, "/backup/Ảnh") << "a cancel keeps the field";
-
-  const std::string longPath = "/" + std::string(1499, 'x');
-  zenity.AnswerSingle(longPath);
-  panel.ClickButton("Choose Folder...##dst");
-  EXPECT_EQ(std::string(state.destinationBuffer), longPath.substr(0, 1023));
 }
 
 TEST_F(MainPanelTest, SourcePathHoldingHashesIsShownWholeAndSelectable) {

@@ -1,6 +1,7 @@
 #include "tests/gui/panel/panel_driver.h"
 
 #include "gui/style.h"
+#include "platform/win32.h"
 
 #include <gtest/gtest.h>
 #include <imgui_internal.h>
@@ -27,6 +28,13 @@ void Record(DrawnWidget::Kind kind, std::string label, bool disabled, float frac
   DrawnWidgets().push_back(std::move(widget));
 }
 
+// The library ends logged lines with the platform's line break (CR LF on
+// Windows); the tests read them with LF.
+std::string WithPlainLineBreaks(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 }  // namespace
 
 std::vector<DrawnWidget>& DrawnWidgets() {
@@ -42,7 +50,7 @@ PanelDriver::PanelDriver(CopyController& controller, MainPanelState& state)
   io.IniFilename = nullptr;  // a test leaves no imgui.ini behind
   ApplyStyle();
   BuildGlyphRanges(*io.Fonts, glyphs_);
-  AddWindowFont(*io.Fonts, kWindowFontPath, kWindowFontSize, glyphs_.ranges.Data);
+  AddWindowFont(*io.Fonts, LocalFontFile(kWindowFontPath).c_str(), kWindowFontSize, glyphs_.ranges.Data);
   unsigned char* pixels = nullptr;
   int width = 0;
   int height = 0;
@@ -69,7 +77,7 @@ void PanelDriver::Frame() {
                    ImGuiWindowFlags_NoCollapse);
   ImGui::LogToBuffer();
   DrawMainPanel(nullptr, controller_, state_);
-  rendered_ = GImGui->LogBuffer.c_str();
+  rendered_ = WithPlainLineBreaks(GImGui->LogBuffer.c_str());
   ImGui::LogFinish();
   ImGui::End();
   ImGui::Render();

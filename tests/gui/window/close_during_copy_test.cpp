@@ -16,31 +16,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 
 namespace window_testing {
 namespace {
 
-struct Point {
-  int x, y;
-};
-
-// Where the main panel's controls stand in a 960 by 640 window with the
-// library's default font (the window's font wherever Segoe UI is missing).
-constexpr Point kAddFiles{518, 78};
-constexpr Point kChooseFolder{507, 210};
-constexpr Point kStart{75, 243};
-constexpr Point kPause{203, 243};
+namespace layout = panel_layout;
 
 // Far more than any disk copies in the moment between seeing the run start
 // and closing the window; sparse, so the source costs no space.
 constexpr uint64_t kSourceSize = 32ull << 30;
-
-// A button whose label is drawn in the full text colour, not faded.
-bool ButtonEnabled(const Screenshot& shot, Point centre) {
-  return DarkPixels(shot, centre.x - 57, centre.y - 8, centre.x + 57, centre.y + 8) > 10;
-}
 
 uint64_t AllocatedBytes(const std::filesystem::path& path) {
   struct stat info {};
@@ -57,28 +44,12 @@ class CloseDuringCopy : public WindowProgram {
     std::filesystem::create_directories(destinationFolder());
     testing_support::WriteBytes(source(), {});
     std::filesystem::resize_file(source(), kSourceSize);
-    WriteChooserStandIn();
+    searchPath_ = ChooserOnPath(source().string(), destinationFolder().string());
   }
 
   std::filesystem::path source() const { return folders_.root() / "source" / "big.bin"; }
   std::filesystem::path destinationFolder() const { return folders_.root() / "destination"; }
   std::filesystem::path copy() const { return destinationFolder() / "big.bin"; }
-
-  // Answers a folder choice with the destination and a file choice with the
-  // source, as a user picking them would.
-  void WriteChooserStandIn() {
-    const std::filesystem::path bin = folders_.root() / "bin";
-    std::filesystem::create_directories(bin);
-    testing_support::WriteText(bin / "zenity",
-                               "#!/bin/sh\n"
-                               "case \" $* \" in\n"
-                               "  *\" --directory \"*) printf '%s\\n' '" + destinationFolder().string() + "' ;;\n"
-                               "  *) printf '%s\\n' '" + source().string() + "' ;;\n"
-                               "esac\n");
-    std::filesystem::permissions(bin / "zenity", std::filesystem::perms::owner_all);
-    const char* path = std::getenv("PATH");
-    searchPath_ = bin.string() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-  }
 
   // Gathers the source and the destination through the panel, presses Start
   // and waits until the run's buttons are enabled. Returns the window, or 0
@@ -86,14 +57,16 @@ class CloseDuringCopy : public WindowProgram {
   XWindowId StartCopyThroughPanel(Screenshot& shot) {
     StartProgram({{"PATH", searchPath_}});
     const XWindowId window = AwaitWindow();
-    // A click that lands before the panel's first frame hits no widget.
-    if (window == 0 || !Expect(AwaitFrame(window, shot, ShowsHeading), "the panel was never drawn")) return 0;
-    Click(window, kAddFiles.x, kAddFiles.y);
-    if (!Expect(AwaitFrame(window, shot, ShowsSource), "the source did not reach the list")) return 0;
-    Click(window, kChooseFolder.x, kChooseFolder.y);
-    if (!Expect(AwaitFrame(window, shot, ShowsDestination), "the destination did not reach its field")) return 0;
-    Click(window, kStart.x, kStart.y);
-    if (!Expect(AwaitFrame(window, shot, RunButtonsEnabled), "the copy did not start")) return 0;
+    if (window == 0) return 0;
+    auto shows = [&](const std::function<bool(const Screenshot&)>& check) {
+      return [this, window, &shot, check] { return x_->Capture(window, shot) && check(shot); };
+    };
+    if (!Expect(ClickButtonUntil(window, layout::kAddFiles, shows(ShowsSource)), "the source did not reach the list") ||
+        !Expect(ClickButtonUntil(window, layout::kChooseFolder, shows(ShowsDestination)),
+                "the destination did not reach its field") ||
+        !Expect(ClickButtonUntil(window, layout::kStart, shows(RunButtonsEnabled)), "the copy did not start")) {
+      return 0;
+    }
     return window;
   }
 
@@ -101,10 +74,9 @@ class CloseDuringCopy : public WindowProgram {
     EXPECT_TRUE(condition) << failure;
     return condition;
   }
-  static bool ShowsHeading(const Screenshot& s) { return DarkPixels(s, 16, 16, 300, 36) > 20; }
-  static bool ShowsSource(const Screenshot& s) { return DarkPixels(s, 20, 70, 430, 90) > 20; }
-  static bool ShowsDestination(const Screenshot& s) { return DarkPixels(s, 20, 202, 430, 220) > 20; }
-  static bool RunButtonsEnabled(const Screenshot& s) { return ButtonEnabled(s, kPause); }
+  static bool ShowsSource(const Screenshot& s) { return ShowsText(s, layout::SourceRow(0)); }
+  static bool ShowsDestination(const Screenshot& s) { return ShowsText(s, layout::kDestinationText); }
+  static bool RunButtonsEnabled(const Screenshot& s) { return ButtonEnabled(s, layout::kPause); }
 
   void ExpectCutShortCopyAndCleanExit(XWindowId window) {
     EXPECT_EQ(CloseAndAwaitExit(window), 0) << folders_.ErrorsText();
@@ -119,6 +91,7 @@ class CloseDuringCopy : public WindowProgram {
 TEST_F(CloseDuringCopy, ClosingWhileTheCopyRunsCancelsItAndEndsWithZero) {
   Screenshot shot;
   const XWindowId window = StartCopyThroughPanel(shot);
+  if (window == 0) WritePng(shot, ArtifactPath("quillmere_gui_copy_not_started.png").string());
   ASSERT_NE(window, 0u);
   EXPECT_TRUE(WritePng(shot, ArtifactPath("quillmere_gui_copy_running.png").string()));
   ExpectCutShortCopyAndCleanExit(window);

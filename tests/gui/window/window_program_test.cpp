@@ -20,7 +20,7 @@ bool ShowsEmptyPanel(const Screenshot& shot) {
 }
 
 // Text in the band where the main panel's heading stands.
-bool ShowsHeading(const Screenshot& shot) { return DarkPixels(shot, 16, 16, 300, 36) > 20; }
+bool ShowsHeading(const Screenshot& shot) { return ShowsText(shot, panel_layout::kHeading); }
 
 TEST_F(WindowProgram, OpensItsPanelWindowAndEndsWithZeroOnCloseRequest) {
   StartProgram();
@@ -64,6 +64,23 @@ TEST_F(WindowProgram, PanelFollowsTheWindowWhenItIsResized) {
   EXPECT_NE(folders_.SettingsText().find("Size=720,480"), std::string::npos) << folders_.SettingsText();
 }
 
+// Two names that differ only in one Vietnamese letter: drawn without their
+// letters (the fallback "?"), the two rows of the source list look the same.
+TEST_F(WindowProgram, VietnameseNamesAreDrawnWithTheirLetters) {
+  StartProgram({{"PATH", ChooserOnPath("/data/ảnh gốc\x1f/data/ẩnh gốc", "")}});
+  const XWindowId window = AwaitWindow();
+  ASSERT_NE(window, 0u);
+  Screenshot shot;
+  ASSERT_TRUE(ClickButtonUntil(window, panel_layout::kAddFiles, [&] {
+    return x_->Capture(window, shot) && ShowsText(shot, panel_layout::SourceRow(0)) &&
+           ShowsText(shot, panel_layout::SourceRow(1));
+  })) << "the picked names did not reach the source list";
+  EXPECT_TRUE(WritePng(shot, ArtifactPath("quillmere_gui_vietnamese_names.png").string()));
+  EXPECT_FALSE(SamePixels(shot, panel_layout::SourceRow(0), panel_layout::SourceRow(1)))
+      << "the Vietnamese letters are drawn alike, as the fallback's \"?\"";
+  EXPECT_EQ(CloseAndAwaitExit(window), 0) << folders_.ErrorsText();
+}
+
 TEST_F(WindowProgram, EndsWithOneWhenNoOpenGl32CoreContextCanBeHad) {
   // Mesa then offers OpenGL 3.1 at most, so the 3.2 core context is refused.
   StartProgram({{"MESA_GL_VERSION_OVERRIDE", "3.1"}});
@@ -76,7 +93,7 @@ TEST_F(WindowProgram, EndsWithOneWhenNoOpenGl32CoreContextCanBeHad) {
 
 TEST(WindowProgramWithoutDisplay, EndsWithOneAndOneGlfwErrorLine) {
   ProgramFolders folders;
-  auto program = folders.Start({{"DISPLAY", std::nullopt}});
+  auto program = folders.Start({QUILLMERE_GUI_PROGRAM}, {{"DISPLAY", std::nullopt}});
   ASSERT_TRUE(program->started());
   EXPECT_EQ(ExitCodeOf(program->WaitForExit(kExitLimit)), 1);
   const std::string errors = folders.ErrorsText();

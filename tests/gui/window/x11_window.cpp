@@ -136,4 +136,27 @@ void XSession::Resize(XWindowId window, int width, int height) const {
   XFlush(connection_->display);
 }
 
+bool XSession::MapKeysyms(const std::vector<unsigned long>& keysyms) const {
+  Display* display = connection_->display;
+  int first = 0, last = 0, perKey = 0;
+  XDisplayKeycodes(display, &first, &last);
+  std::unique_ptr<KeySym, XFreeDeleter> map(XGetKeyboardMapping(display, first, last - first + 1, &perKey));
+  if (!map) return false;
+  size_t next = 0;
+  // The lowest free keys, each with the keysym on both levels, as xdotool
+  // maps its own: Wine typed nothing for keys mapped on one level on the
+  // highest keycodes.
+  for (int code = first; code <= last && next < keysyms.size(); ++code) {
+    const KeySym* symbols = map.get() + (code - first) * perKey;
+    bool free = true;
+    for (int i = 0; i < perKey; ++i) free = free && symbols[i] == NoSymbol;
+    if (!free) continue;
+    KeySym both[2] = {keysyms[next], keysyms[next]};
+    ++next;
+    XChangeKeyboardMapping(display, code, 2, both, 1);
+  }
+  XSync(display, False);
+  return next == keysyms.size();
+}
+
 }  // namespace window_testing

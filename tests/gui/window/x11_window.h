@@ -52,6 +52,11 @@ class XSession {
   void SendCloseRequest(XWindowId window) const;
   // As a window manager resizes a window whose edge the user drags.
   void Resize(XWindowId window, int width, int height) const;
+  // Gives each of these keysyms a key of its own, on keys that have none,
+  // so that text holding them can be typed with keys that stay mapped (a
+  // key mapped only for the moment of its press can be read after the
+  // mapping changed back). False when there are not enough free keys.
+  bool MapKeysyms(const std::vector<unsigned long>& keysyms) const;
 
  private:
   struct Connection;
