@@ -51,6 +51,7 @@ bool DropDirectIo(FileObject& file) {
   int flags = ::fcntl(file.fd, F_GETFL);
   if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
   file.directIo = false;
+  if (file.sequentialScan) ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return true;
 }
 
@@ -66,10 +67,11 @@ constexpr uint64_t kEndUnknown = UINT64_MAX;
 
 // Bytes from the position to the end of a regular file; kEndUnknown for
 // anything else.
-uint64_t BytesToEnd(int fd) {
+uint64_t BytesToEnd(const FileObject& file) {
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return kEndUnknown;
-  off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return kEndUnknown;
+  off_t position = file.knownPosition;
+  if (position < 0) position = ::lseek(file.fd, 0, SEEK_CUR);
   if (position < 0) return kEndUnknown;
   return info.st_size > position ? static_cast<uint64_t>(info.st_size - position) : 0;
 }
@@ -94,7 +96,7 @@ size_t DirectReadLength(size_t length, uint64_t rest) {
 // other file gives what one read brings, as a pipe would on Windows.
 int ReadAll(FileObject& file, char* buffer, size_t length, size_t& total) {
   total = 0;
-  const uint64_t toEnd = file.directIo ? BytesToEnd(file.fd) : kEndUnknown;
+  const uint64_t toEnd = file.directIo ? BytesToEnd(file) : kEndUnknown;
   while (total < length) {
     size_t request = length - total;
     if (file.directIo) {
@@ -132,6 +134,16 @@ int WriteAll(FileObject& file, const char* data, size_t length, size_t& total) {
   return 0;
 }
 
+// A read or write of count bytes moved the descriptor's position by count,
+// whether or not it then failed.
+void CountMove(FileObject& file, size_t count) {
+  if (file.knownPosition >= 0 && S_ISREG(file.mode)) {
+    file.knownPosition += static_cast<off_t>(count);
+  } else {
+    file.knownPosition = -1;
+  }
+}
+
 BOOL Fail(DWORD code) {
   SetLastError(code);
   return FALSE;
@@ -161,9 +173,9 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (!file->readable) return Fail(ERROR_ACCESS_DENIED);
-  file->knownPosition = -1;
   size_t total = 0;
   int error = ReadAll(*file, static_cast<char*>(buffer), length, total);
+  CountMove(*file, total);
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(total);
   if (error != 0) return Fail(Win32ErrorFromErrno(error));
   return TRUE;
@@ -187,9 +199,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
 #if QUILLMERE_FAULT_SEAM
   if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
 #endif
-  file->knownPosition = -1;
   size_t total = 0;
   int error = WriteAll(*file, static_cast<const char*>(data), length, total);
+  CountMove(*file, total);
   if (bytesWritten != nullptr) *bytesWritten = static_cast<DWORD>(total);
   if (error != 0) return Fail(Win32ErrorFromErrno(error));
   return TRUE;

@@ -31,9 +31,14 @@ struct FileObject {
   bool descriptorReadable = false;  // fd itself was opened for reading
   bool directIo = false;  // fd has O_DIRECT set
   mode_t mode = 0;        // file type and mode when opened (fstat)
-  // The position a move set, while no read or write has moved it since; -1
-  // when unknown (the descriptor's own position then holds).
+  // The descriptor's position as the handle has counted it: a regular file
+  // starts at 0 and only this handle's moves, reads and writes change it
+  // (no open sets O_APPEND). -1 when unknown (the descriptor's own position
+  // then holds): after a failed move, and for anything but a regular file.
   off_t knownPosition = -1;
+  // FILE_FLAG_SEQUENTIAL_SCAN was asked for. The hint only steers the page
+  // cache's read-ahead, so a direct handle gives it when it turns buffered.
+  bool sequentialScan = false;
   bool inShareTable = false;  // its claim is in the process's share table
 };
 
@@ -41,7 +46,8 @@ struct FileObject {
 // error) for null, INVALID_HANDLE_VALUE or a closed handle.
 FileObject* FileFromHandle(HANDLE handle);
 
-// Turns O_DIRECT off for the rest of the handle's life; false when that fails.
+// Turns O_DIRECT off for the rest of the handle's life, giving the
+// read-ahead hint it may have held back; false when that fails.
 bool DropDirectIo(FileObject& file);
 
 }  // namespace posix_standin

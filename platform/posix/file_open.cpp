@@ -161,6 +161,7 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   file.mode = info.st_mode;
+  if (S_ISREG(info.st_mode)) file.knownPosition = 0;
   if (!S_ISREG(info.st_mode)) MakeBlocking(file.fd);
   DWORD shareCode = posix_standin::ClaimShareAccess(file, info, access, shareMode);
   if (shareCode != ERROR_SUCCESS) return shareCode;
@@ -173,7 +174,9 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
     } while (result != 0 && errno == EINTR);
     if (result != 0) return Win32ErrorFromErrno(errno);
   }
-  if (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) {
+  // Direct I/O bypasses the page cache, whose read-ahead the hint steers.
+  file.sequentialScan = (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) != 0;
+  if (file.sequentialScan && !file.directIo) {
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   return ERROR_SUCCESS;

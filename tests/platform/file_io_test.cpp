@@ -155,6 +155,26 @@ TEST_F(FileIo, PositionAndEndOfFileFollowTheHandle) {
   EXPECT_EQ(std::filesystem::file_size(path), 6000u);
 }
 
+// SetEndOfFile cuts where the handle stands: reads and writes move it.
+TEST_F(FileIo, ReadsAndWritesMoveThePlaceSetEndOfFileCutsAt) {
+  std::string path = dir.File("moved.bin");
+  WriteBytes(path, PatternBytes(100));
+  HANDLE handle = Open(path, GENERIC_READ | GENERIC_WRITE, kExclusive, OPEN_EXISTING);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> bytes(30);
+  DWORD count = 0;
+  ASSERT_TRUE(ReadFile(handle, bytes.data(), 30, &count, nullptr));
+  ASSERT_TRUE(SetEndOfFile(handle));
+  EXPECT_EQ(std::filesystem::file_size(path), 30u);
+  LARGE_INTEGER distance;
+  distance.QuadPart = 10;
+  ASSERT_TRUE(SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(WriteFile(handle, "abcde", 5, &count, nullptr));
+  ASSERT_TRUE(SetEndOfFile(handle));
+  EXPECT_EQ(std::filesystem::file_size(path), 15u);
+  CloseHandle(handle);
+}
+
 TEST_F(FileIo, SeamFailsTheArmedReadsAndCountsEveryCall) {
   std::string path = dir.File("seam.bin");
   WriteBytes(path, PatternBytes(300));
