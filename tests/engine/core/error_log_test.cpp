@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -139,8 +140,10 @@ TEST_F(ErrorLogTest, NonAsciiLogPathIsWritten) {
   EXPECT_EQ(WithoutTimestamp(ReadLog(path)), "CREATE_DIR SKIP code=80 file=\"x\" msg=\"y\"\n");
 }
 
+// The same clock the log reads: std::time may run on a coarser clock that
+// lags it by a tick, so right after a second begins it would name the last.
 std::string LocalNow() {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   char text[32] = {};
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
   return text;
