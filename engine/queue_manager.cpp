@@ -37,7 +37,6 @@ std::string MessageOf(const std::error_code& error, int32_t code) {
   return std::system_category().message(code);
 }
 
-
 }  // namespace
 
 QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,

@@ -28,4 +28,5 @@ target_link_libraries(quillmere_imgui PUBLIC glfw opengl32 gdi32)
 target_compile_options(quillmere_imgui PRIVATE -w)
 
 add_library(quillmere_window_libraries INTERFACE)
-target_link_libraries(quillmere_window_libraries INTERFACE quillmere_imgui glfw opengl32 gdi32 ole32 shell32 uuid)
+# quillmere_imgui brings GLFW, opengl32 and gdi32; the pickers need COM.
+target_link_libraries(quillmere_window_libraries INTERFACE quillmere_imgui ole32 shell32 uuid)

@@ -11,6 +11,7 @@
 // Hashing goes through EVP with EVP_sha256, so libcrypto picks the fastest
 // implementation the processor offers (SHA extensions, AVX2, ...).
 #include "platform/win32.h"
+#include "platform/posix/posix_internal.h"
 #if QUILLMERE_FAULT_SEAM
 #include "platform/testing/fault_injection.h"
 #endif
@@ -57,15 +58,11 @@ std::atomic<int> openHashes{0};
 #else
 // Without the seam nothing fails on purpose and nothing is counted: the
 // checks below are constants the compiler drops.
-struct NoCount {
-  void operator++() const {}
-  void operator--() const {}
-};
 constexpr bool failOpenProvider = false;
 constexpr bool failCreateHash = false;
 constexpr bool zeroObjectLength = false;
-constexpr NoCount openProviders;
-constexpr NoCount openHashes;
+constexpr posix_standin::NoCount openProviders;
+constexpr posix_standin::NoCount openHashes;
 #endif
 
 Provider* AsProvider(BCRYPT_HANDLE handle) {

@@ -45,11 +45,7 @@ std::atomic<long> liveObjects{0};
 std::atomic<HRESULT> createFault{S_OK};
 #else
 // Without the seam objects are not counted: the counting is dropped.
-struct NoCount {
-  void operator++() const {}
-  void operator--() const {}
-};
-constexpr NoCount liveObjects;
+constexpr posix_standin::NoCount liveObjects;
 #endif
 
 // zenity prints the paths of a multiple selection joined by this separator.

@@ -76,6 +76,12 @@ uint64_t BytesToEnd(const FileObject& file) {
   return info.st_size > position ? static_cast<uint64_t>(info.st_size - position) : 0;
 }
 
+// What is left of toEnd bytes once total of them are read.
+uint64_t Remaining(uint64_t toEnd, size_t total) {
+  if (toEnd == kEndUnknown) return kEndUnknown;
+  return toEnd > total ? toEnd - total : 0;
+}
+
 // An O_DIRECT read that reaches past the end of a regular file zeroes the
 // caller's buffer up to the whole length asked before it reports the short
 // count, so reading a 4 KiB file into a 4 MiB block costs 4 MiB of zeroing.
@@ -99,10 +105,7 @@ int ReadAll(FileObject& file, char* buffer, size_t length, size_t& total) {
   const uint64_t toEnd = file.directIo ? BytesToEnd(file) : kEndUnknown;
   while (total < length) {
     size_t request = length - total;
-    if (file.directIo) {
-      request = DirectReadLength(request, toEnd == kEndUnknown ? kEndUnknown
-                                          : toEnd > total ? toEnd - total : 0);
-    }
+    if (file.directIo) request = DirectReadLength(request, Remaining(toEnd, total));
     ssize_t count = ::read(file.fd, buffer + total, request);
     if (count > 0) {
       total += static_cast<size_t>(count);

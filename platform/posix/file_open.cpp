@@ -156,18 +156,20 @@ HANDLE Fail(DWORD code) {
 // Everything after open(): refuse folders, claim share access, empty, set
 // the hints.
 DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition,
-              DWORD flagsAndAttributes, bool existed) {
+              DWORD flagsAndAttributes) {
   struct stat info;
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
   file.mode = info.st_mode;
-  if (S_ISREG(info.st_mode)) file.knownPosition = 0;
-  if (!S_ISREG(info.st_mode)) MakeBlocking(file.fd);
+  if (S_ISREG(info.st_mode)) {
+    file.knownPosition = 0;
+  } else {
+    MakeBlocking(file.fd);
+  }
   DWORD shareCode = posix_standin::ClaimShareAccess(file, info, access, shareMode);
   if (shareCode != ERROR_SUCCESS) return shareCode;
-  // A file this open created is empty already.
-  const bool mayHoldData = existed || disposition == TRUNCATE_EXISTING;
-  if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode) && mayHoldData && info.st_size != 0) {
+  // An empty file (one this open created, say) needs no emptying.
+  if (EmptiesAfterLock(disposition) && S_ISREG(info.st_mode) && info.st_size != 0) {
     int result;
     do {
       result = ::ftruncate(file.fd, 0);
@@ -213,7 +215,7 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   file->descriptorReadable = (flags & O_ACCMODE) != O_WRONLY;
   file->directIo = (flags & O_DIRECT) != 0;
 
-  DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes, existed);
+  DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return file.release();

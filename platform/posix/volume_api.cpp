@@ -199,8 +199,6 @@ bool StillMountedAt(const MountedObject& folder, const std::string& mountPoint) 
   return posix_standin::ExamineMounted(mountPoint, root) && root.mount == folder.mount;
 }
 
-bool SameKey(const MountedObject& a, const MountedObject& b) { return !(a < b) && !(b < a); }
-
 bool MountPointOf(const std::string& path, std::string& mountPoint) {
   MountedObject folder;
   const bool keyed = VolumeFolder(path, folder);
@@ -210,7 +208,7 @@ bool MountPointOf(const std::string& path, std::string& mountPoint) {
   if (!WalkToMountPoint(path, mountPoint)) return false;
   // Remembered only when no mount came or went under the path during the walk.
   MountedObject after;
-  if (keyed && VolumeFolder(path, after) && SameKey(folder, after)) {
+  if (keyed && VolumeFolder(path, after) && folder == after) {
     MountPoints().Remember(folder, mountPoint);
   }
   return true;

@@ -32,6 +32,9 @@ struct MountedObject {
   bool operator<(const MountedObject& other) const {
     return std::tie(mount, device, inode) < std::tie(other.mount, other.device, other.inode);
   }
+  bool operator==(const MountedObject& other) const {
+    return std::tie(mount, device, inode) == std::tie(other.mount, other.device, other.inode);
+  }
 };
 
 // The statx fields a MountedObject is made of. Linux 6.8 also numbers mounts

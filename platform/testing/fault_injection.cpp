@@ -51,13 +51,44 @@ CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
 
-std::atomic<bool> openHookSet{false};
-std::mutex openHookMutex;
-std::function<void(const std::string&, DWORD)> openHook;
+// A test's hook on a call. Run copies it out of the lock and calls it there,
+// so that the hook may make the same calls itself; those do not run it again.
+template <typename... Args>
+class Hook {
+ public:
+  void Set(std::function<void(Args...)> hook) {
+    std::lock_guard<std::mutex> lock(mutex);
+    function = std::move(hook);
+    set.store(static_cast<bool>(function), std::memory_order_release);
+  }
 
-std::atomic<bool> writeHookSet{false};
-std::mutex writeHookMutex;
-std::function<void(const void*, DWORD)> writeHook;
+  void Run(Args... args) {
+    thread_local bool inside = false;
+    if (inside || !set.load(std::memory_order_acquire)) return;
+    std::function<void(Args...)> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      hook = function;
+    }
+    if (!hook) return;
+    inside = true;
+    try {
+      hook(args...);
+    } catch (...) {
+      inside = false;
+      throw;
+    }
+    inside = false;
+  }
+
+ private:
+  std::atomic<bool> set{false};
+  std::mutex mutex;
+  std::function<void(Args...)> function;
+};
+
+Hook<const std::string&, DWORD> openHook;
+Hook<const void*, DWORD> writeHook;
 
 }  // namespace
 
@@ -77,15 +108,11 @@ void ShortenWrites(unsigned first, unsigned count, DWORD maxBytes) {
 }
 
 void SetOpenHook(std::function<void(const std::string& path, DWORD access)> hook) {
-  std::lock_guard<std::mutex> lock(openHookMutex);
-  openHook = std::move(hook);
-  openHookSet.store(static_cast<bool>(openHook), std::memory_order_release);
+  openHook.Set(std::move(hook));
 }
 
 void SetWriteHook(std::function<void(const void* data, DWORD length)> hook) {
-  std::lock_guard<std::mutex> lock(writeHookMutex);
-  writeHook = std::move(hook);
-  writeHookSet.store(static_cast<bool>(writeHook), std::memory_order_release);
+  writeHook.Set(std::move(hook));
 }
 
 unsigned ReadCalls() { return readCalls.load() - readBase.load(); }
@@ -118,36 +145,9 @@ WriteFault TakeWriteFault(DWORD& value) {
   return WriteFault::kNone;
 }
 
-void RunOpenHook(const std::string& path, DWORD access) {
-  thread_local bool insideHook = false;
-  if (insideHook || !openHookSet.load(std::memory_order_acquire)) return;
-  std::function<void(const std::string&, DWORD)> hook;
-  {
-    std::lock_guard<std::mutex> lock(openHookMutex);
-    hook = openHook;
-  }
-  // Called outside the lock so that the hook may open files itself; its own
-  // opens do not run it again.
-  if (!hook) return;
-  insideHook = true;
-  try {
-    hook(path, access);
-  } catch (...) {
-    insideHook = false;
-    throw;
-  }
-  insideHook = false;
-}
+void RunOpenHook(const std::string& path, DWORD access) { openHook.Run(path, access); }
 
-void RunWriteHook(const void* data, DWORD length) {
-  if (!writeHookSet.load(std::memory_order_acquire)) return;
-  std::function<void(const void*, DWORD)> hook;
-  {
-    std::lock_guard<std::mutex> lock(writeHookMutex);
-    hook = writeHook;
-  }
-  if (hook) hook(data, length);
-}
+void RunWriteHook(const void* data, DWORD length) { writeHook.Run(data, length); }
 
 }  // namespace detail
 
