@@ -75,9 +75,11 @@ fi
 echo "== Windows cross-build in $build"
 cmake -S . -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMERE_BUILD_GUI=ON \
   -DQUILLMERE_GLFW_DIR="${QUILLMERE_GLFW_DIR:-}" -DQUILLMERE_IMGUI_DIR="${QUILLMERE_IMGUI_DIR:-}"
-# The test programs are listed by running them under Wine as they are built.
+# (The window is asked for anew: a build folder made before it could be built
+# for Windows holds QUILLMERE_BUILD_GUI=OFF.) The test programs are listed by
+# running them under Wine as they are built.
 cmake --build "$build" -j "$jobs"
 
 echo "== Engine, console and window tests under Wine"
