@@ -334,15 +334,21 @@ void CoreEngine::ReportError(const std::string& path, CopyStage stage, int32_t c
 
 namespace {
 
-// Reads the file through the handle to its end or until size bytes are
-// hashed; false after a failed read, with its code. The buffer is left
-// uninitialised: only bytes the reads filled are hashed, and zero-filling a
-// 1 MiB buffer for every file costs more than re-reading a small file.
+// Reads the file through the handle to its end or until more than size
+// bytes are hashed; false after a failed read, with its code. The buffer is
+// left uninitialised: only bytes the reads filled are hashed, and
+// zero-filling a 1 MiB buffer for every file costs more than re-reading a
+// small file.
+//
+// A file that grew past size must show it in total. Every read asks for a
+// whole buffer, so the last one reaches past size unless size is a whole
+// number of buffers (0 included): only then is one more read made.
 bool HashFile(HANDLE handle, uint64_t size, Sha256Hasher& hasher, uint64_t& total,
               uint32_t& code) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kVerifyBufferSize]);
+  const bool readPastSize = size % kVerifyBufferSize == 0;
   total = 0;
-  while (total < size) {
+  while (total < size || (readPastSize && total == size)) {
     uint32_t bytesRead = 0;
     if (!ReadChunk(handle, buffer.get(), kVerifyBufferSize, bytesRead, code)) return false;
     if (bytesRead == 0) break;

@@ -114,6 +114,28 @@ TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationAlteredAfterWriting)
   EXPECT_EQ(testing_support::ReadBytes(source), original);
 }
 
+// Bytes added behind the copy's end fail it at any size: at a whole number
+// of verification reads (1 MiB, and 0) no read of the measured size reaches
+// them.
+TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationLengthenedAfterWriting) {
+  for (const size_t size : {size_t{0}, size_t{quillmere_test::kMiB}, size_t{kSmallBlock + 5}}) {
+    SCOPED_TRACE(size);
+    errors.clear();
+    const std::vector<uint8_t> original = MakeSource(size);
+    const std::string path = destination;
+    OnOpen(destination, GENERIC_READ, [path] {
+      std::ofstream(path, std::ios::binary | std::ios::app) << "added by another program";
+    });
+    EXPECT_FALSE(Copy(BlockOptions()));
+    const std::vector<uint8_t> lengthened = Destination();
+    ASSERT_GT(lengthened.size(), size);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].stage, quillmere::VERIFY);
+    EXPECT_EQ(errors[0].code, 0);
+    EXPECT_EQ(errors[0].message, MismatchMessage(original, lengthened));
+  }
+}
+
 #if QUILLMERE_POSIX_STANDIN
 // Whether the volume takes unbuffered I/O: the stand-in falls back to
 // buffered handles where it does not.
