@@ -1,6 +1,8 @@
 #include "cli/console_output.h"
 
 #include <cstdio>
+#include <string>
+#include <system_error>
 
 namespace quillmere {
 
@@ -41,6 +43,12 @@ void PrintUsage() {
       "  - Neu <nguon> la thu muc: sao chep de quy toan bo cay thu muc (Queue Manager).\n"
       "  - Neu <nguon> la file: sao chep 1 file don (Core Engine).\n",
       stderr);
+}
+
+void PrintErrorLogUnavailable(const char* logPath, int errnoValue) {
+  const std::string reason = std::generic_category().message(errnoValue);
+  std::fprintf(stderr, "\n[LOI] Khong the mo file nhat ky loi %s: %s\n", logPath, reason.c_str());
+  std::fflush(stderr);
 }
 
 void PrintQueueSummary(const QueueStats& stats) {

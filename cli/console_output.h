@@ -25,6 +25,11 @@ ErrorAction PrintCopyError(const CopyError& error);
 // The usage text, on standard error.
 void PrintUsage();
 
+// The error log at logPath could not be opened, for the C library's reason
+// errnoValue: one line "[LOI] Khong the mo file nhat ky loi <path>: <reason>"
+// on standard error, so that the user knows its lines are missing.
+void PrintErrorLogUnavailable(const char* logPath, int errnoValue);
+
 // After a folder run: succeeded/total and skipped files, on standard output.
 void PrintQueueSummary(const QueueStats& stats);
 

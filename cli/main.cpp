@@ -5,6 +5,9 @@
 // code: 0 only when everything was copied and verified, 1 otherwise (a
 // folder run that reached its end after any failure included).
 //
+// Text that cannot be written (an output pipe closed by its reader, a full
+// disk) is lost; it never ends or changes the copy, nor the exit code.
+//
 // No exception ends the program uncaught: each is reported as one
 // "[LOI] <step> that bai: ..." line on standard error and gives exit code 1.
 
@@ -13,6 +16,7 @@
 #include "engine/core_engine.h"
 #include "engine/queue_manager.h"
 #include "engine/text.h"
+#include "platform/win32.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -75,11 +79,15 @@ bool CopyFolder(const std::string& source, const std::string& destination,
   step = "Tao hang doi";
   QueueManager queue(PrintProgress, PrintCopyError, &controlFlags, kErrorLogPath);
   step = "Liet ke thu muc nguon";
-  // Listing failures are in the error log; whatever was listed is copied.
+  // Listing failures are in the error log (or, where their line was lost,
+  // on standard error); whatever was listed is copied.
   queue.AddSource(source, destination);
   const bool finished =
       RunOnWorker([&queue] { return queue.Run(); }, "Sao chep cay thu muc", step);
   step = "Tong ket hang doi";
+  // Failures whose lines it lost have had error lines; say once why.
+  const int logFailure = queue.ErrorLogOpenFailure();
+  if (logFailure != 0) PrintErrorLogUnavailable(kErrorLogPath, logFailure);
   const QueueStats stats = queue.GetStats();
   PrintQueueSummary(stats);
   // A run reaches its end after failures too; only a run that met none is
@@ -122,6 +130,8 @@ int RunProgram(int argc, char** argv, Step& step) {
 }  // namespace quillmere
 
 int main(int argc, char** argv) {
+  // An output nobody reads any more loses its text; the copy goes on.
+  IgnoreBrokenPipes();
   quillmere::Step step = "Khoi dong chuong trinh";
   try {
     return quillmere::RunProgram(argc, argv, step);

@@ -2,6 +2,7 @@
 
 #include "engine/text.h"
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fstream>
@@ -61,11 +62,19 @@ std::string CurrentTimestamp() {
 
 ErrorLog::ErrorLog(std::string path) : path(std::move(path)) {}
 
-void ErrorLog::Write(const CopyError& error, ErrorAction action) {
+bool ErrorLog::Write(const CopyError& error, ErrorAction action) {
   // Text mode and append: created when missing, never truncated, one open
   // and close per line so no handle outlives it.
+  errno = 0;
   std::ofstream log(Utf8ToPath(path), std::ios::out | std::ios::app);
-  if (!log.is_open()) return;
+  if (!log.is_open()) {
+    // Read before anything else can change it; a failure that left no errno
+    // is still one.
+    const int reason = errno != 0 ? errno : EIO;
+    int none = 0;
+    firstOpenFailure.compare_exchange_strong(none, reason);
+    return false;
+  }
   std::string line = "[" + CurrentTimestamp() + "] ";
   line += StageWord(error.stage);
   line += " ";
@@ -74,6 +83,8 @@ void ErrorLog::Write(const CopyError& error, ErrorAction action) {
   line += " code=" + std::to_string(error.code);
   line += " file=\"" + error.path + "\" msg=\"" + error.message + "\"\n";
   log << line;
+  log.close();
+  return !log.fail();
 }
 
 }  // namespace quillmere

@@ -22,21 +22,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kPausePoll{50};
 
-// The text of ERROR_PATH_NOT_FOUND; on POSIX hosts the library's own text
-// for the errno behind it.
-std::string PathNotFoundMessage() {
-  if (QUILLMERE_POSIX_STANDIN) return std::generic_category().message(ENOENT);
-  return std::system_category().message(static_cast<int>(ERROR_PATH_NOT_FOUND));
-}
-
-// The message of a file-system error whose Windows code is code: the system
-// error category's text for that code. On POSIX hosts the library's own text
-// for the errno says the same in the user's language.
-std::string MessageOf(const std::error_code& error, int32_t code) {
-  if (QUILLMERE_POSIX_STANDIN) return error.message();
-  return std::system_category().message(code);
-}
-
 }  // namespace
 
 QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
@@ -103,24 +88,18 @@ void QueueManager::LogError(const std::string& path, CopyStage stage, int32_t co
   error.stage = stage;
   error.code = code;
   error.message = message;
-  errorLog.Write(error, SKIP);
+  if (errorLog.Write(error, SKIP)) return;
+  // With its log line lost the failure would reach nobody: the front end
+  // hears of it instead. Nothing is left to decide, so its answer is unused.
+  if (onError) onError(error);
 }
 
+// The log carries the Windows code and its text, as the rest of the
+// engine's lines do.
 void QueueManager::LogFileSystemError(const std::string& path, CopyStage stage,
                                       const std::error_code& error) {
-  const int32_t code = Win32CodeOf(error);
-  LogError(path, stage, code, MessageOf(error, code));
-}
-
-// The file-system library may report C-library errno values (the generic
-// category, and on POSIX hosts the system category too); the log carries
-// the Windows code, as the rest of the engine's lines do. A Windows system
-// category code already is one.
-int32_t QueueManager::Win32CodeOf(const std::error_code& error) {
-  const bool errnoValue = error.category() == std::generic_category() ||
-                          (QUILLMERE_POSIX_STANDIN && error.category() == std::system_category());
-  if (errnoValue) return static_cast<int32_t>(Win32ErrorFromErrno(error.value()));
-  return static_cast<int32_t>(error.value());
+  const LibraryFailure failure = DescribeLibraryError(error);
+  LogError(path, stage, static_cast<int32_t>(failure.code), failure.message);
 }
 
 bool QueueManager::Run() {
@@ -169,7 +148,7 @@ void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
   fs::create_directories(Utf8ToPath(item.destination), error);
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
-    SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
+    SetItemMessage(index, DescribeLibraryError(error).message);
   }
   SetItemStatus(index, ItemStatus::Done);
 }
@@ -202,11 +181,12 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
 // Creates the folders above a file item's copy; false, logged and noted on
 // the item, when they cannot be made. A bare file name has an empty parent,
 // which the library refuses as an invalid argument where Windows calls it
-// a path that cannot be found: the log says the latter.
+// a path that cannot be found: the log says the latter, with the text the
+// library gives for one.
 bool QueueManager::CreateParentFolders(size_t index, const QueueItem& item) {
   const fs::path parent = Utf8ToPath(item.destination).parent_path();
   if (parent.empty()) {
-    const std::string message = PathNotFoundMessage();
+    const std::string message = DescribeLibraryError(PathNotFoundError()).message;
     LogError(item.destination, CREATE_DIR, static_cast<int32_t>(ERROR_PATH_NOT_FOUND), message);
     SetItemMessage(index, message);
     return false;
@@ -215,7 +195,7 @@ bool QueueManager::CreateParentFolders(size_t index, const QueueItem& item) {
   fs::create_directories(parent, error);
   if (!error) return true;
   LogFileSystemError(item.destination, CREATE_DIR, error);
-  SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
+  SetItemMessage(index, DescribeLibraryError(error).message);
   return false;
 }
 
@@ -233,7 +213,8 @@ void QueueManager::ForwardProgress(const ProgressInfo& info) {
 }
 
 // Asks the front end (SKIP when it has no callback), logs the failure with
-// that answer and keeps its message on the current item.
+// that answer and keeps its message on the current item. The front end has
+// heard of it already, so a lost log line needs nothing more.
 ErrorAction QueueManager::ForwardError(const CopyError& error) {
   ++failures;
   const ErrorAction action = onError ? onError(error) : SKIP;

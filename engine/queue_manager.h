@@ -88,9 +88,14 @@ class QueueManager {
   uint64_t GetFailureCount() const;
 
   // One error-log line with the action SKIP, counted as a failure; takes no
-  // lock.
+  // lock. A line that cannot be written goes to the error callback instead
+  // (its answer unused), so that the failure still reaches the user.
   void LogError(const std::string& path, CopyStage stage, int32_t code,
                 const std::string& message);
+
+  // The errno of the first failed opening of the error log, 0 while every
+  // opening worked. Safe from any thread.
+  int ErrorLogOpenFailure() const { return errorLog.FirstOpenFailure(); }
 
   // Runs every item in order on the calling thread. True when the run went
   // past the last item, false when it stopped at a cancel.
@@ -117,11 +122,8 @@ class QueueManager {
   void CountListedFile(uint64_t size);
 
   // One SKIP line for a file-system failure: the error's Windows code and
-  // its standard-library message.
+  // its message.
   void LogFileSystemError(const std::string& path, CopyStage stage, const std::error_code& error);
-  // The Windows error code for a file-system error (on POSIX hosts the
-  // errno value mapped as the Windows layer maps it).
-  static int32_t Win32CodeOf(const std::error_code& error);
 
   std::vector<QueueItem> items;
   mutable std::mutex mutex;

@@ -166,6 +166,8 @@ int RunWindowedProgram() {
 // the standard library throws (the window and the worker are still shut down
 // in order on the way out).
 int main() {
+  // An output nobody reads any more loses its text; the copy goes on.
+  IgnoreBrokenPipes();
   try {
     return quillmere::RunWindowedProgram();
   } catch (const std::exception& error) {

@@ -39,9 +39,14 @@
 // A Windows font path names its font file as it stands.
 inline std::string LocalFontFile(const std::string& windowsFontPath) { return windowsFontPath; }
 
+// A write to a pipe nobody reads any more only fails here; nothing to set.
+inline void IgnoreBrokenPipes() {}
+
 #else
 
 #include "platform/posix/win32_posix.h"
+
+#include <csignal>
 
 #define QUILLMERE_WIDE(text) u##text
 // Native path text is the user's bytes (UTF-8 by convention) and passes
@@ -54,13 +59,59 @@ inline std::string LocalFontFile(const std::string& windowsFontPath) { return wi
 // The GLFW window's native handle, the pickers' owner, is an X11 window id.
 #define QUILLMERE_NATIVE_WINDOW_X11 1
 
+// A write to a pipe nobody reads any more ends the process with SIGPIPE by
+// default; ignored, the write fails with EPIPE instead, as it does on
+// Windows, and a closed output never cuts a copy short.
+inline void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 #endif
 
 // errno -> Windows code, the same table on both platforms.
 #include "platform/errno_to_win32.h"
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 
 // UTF-16 text in the platform's wide character type (wchar_t on Windows,
 // char16_t elsewhere). Use this, never std::wstring directly.
 using WideString = std::basic_string<WCHAR>;
+
+// A failure the C++ library reported (std::filesystem and the like) in the
+// terms of every other failure the program reports: the Windows code, and
+// the text for it in the user's language.
+struct LibraryFailure {
+  DWORD code;
+  std::string message;
+};
+
+#ifdef _WIN32
+// The library gives C-library errno values in the generic category and
+// Windows codes in the system category; the text is the system's own for
+// the Windows code.
+inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
+  const DWORD code = error.category() == std::generic_category()
+                         ? Win32ErrorFromErrno(error.value())
+                         : static_cast<DWORD>(error.value());
+  return LibraryFailure{code, std::system_category().message(static_cast<int>(code))};
+}
+
+// What the library reports for a path whose folder does not exist.
+inline std::error_code PathNotFoundError() {
+  return std::error_code(static_cast<int>(ERROR_PATH_NOT_FOUND), std::system_category());
+}
+#else
+// Both categories carry errno values here. The system has no text for a
+// Windows code; the C library's text for the errno says the same thing.
+inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
+  const bool errnoValue = error.category() == std::generic_category() ||
+                          error.category() == std::system_category();
+  const DWORD code =
+      errnoValue ? Win32ErrorFromErrno(error.value()) : static_cast<DWORD>(error.value());
+  return LibraryFailure{code, error.message()};
+}
+
+inline std::error_code PathNotFoundError() {
+  return std::error_code(ENOENT, std::generic_category());
+}
+#endif

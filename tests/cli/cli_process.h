@@ -23,6 +23,19 @@ CliRun RunCli(const std::vector<std::string>& arguments,
 
 bool CanSetEnvironment();
 
+// Where the program's standard output or standard error goes.
+enum class OutputSink {
+  Captured,    // a pipe read to its end into CliRun
+  ClosedPipe,  // a pipe whose read end was closed before the program started
+  DeviceFull,  // /dev/full: every write fails for want of space
+};
+
+// As RunCli, with each stream sent where given; a stream not captured reads
+// back empty. POSIX hosts only (cli_process_posix.cpp).
+CliRun RunCliWithOutputs(const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workingFolder, OutputSink out,
+                         OutputSink err);
+
 // Whether RunCliUnprivileged is possible: where file modes are POSIX modes.
 bool CanRunUnprivileged();
 

@@ -19,22 +19,31 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-struct Pipe {
+// One of the child's output streams: the end it writes to, and the end this
+// process drains (-1 when nobody reads it).
+struct Output {
   int read = -1;
   int write = -1;
-  Pipe() {
+  explicit Output(OutputSink sink) {
+    if (sink == OutputSink::DeviceFull) {
+      write = open("/dev/full", O_WRONLY | O_CLOEXEC);
+      if (write < 0) throw std::system_error(errno, std::generic_category(), "/dev/full");
+      return;
+    }
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     read = ends[0];
     write = ends[1];
+    // Closed before the fork, so the child never holds a reader either.
+    if (sink == OutputSink::ClosedPipe) CloseEnd(read);
   }
-  ~Pipe() {
-    if (read >= 0) close(read);
-    if (write >= 0) close(write);
+  ~Output() {
+    CloseEnd(read);
+    CloseEnd(write);
   }
-  void CloseWrite() {
-    close(write);
-    write = -1;
+  static void CloseEnd(int& end) {
+    if (end >= 0) close(end);
+    end = -1;
   }
 };
 
@@ -42,6 +51,8 @@ struct Pipe {
 [[noreturn]] void ExecChild(const char* program, char* const* argv, char* const* envp,
                             const char* folder, int out, int err, bool dropToNobody) {
   if (dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(126);
+  // As a shell starts it: a SIGPIPE this process ignores would be inherited.
+  signal(SIGPIPE, SIG_DFL);
   if (chdir(folder) != 0) _exit(126);
   if (dropToNobody) {
     if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
@@ -56,9 +67,10 @@ struct Pipe {
 // Reads both pipes to their ends together, so a child that fills one of
 // them never blocks.
 void DrainPipes(int out, int err, CliRun& run) {
+  // poll passes over an fd of -1, a stream nobody reads.
   pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
+  int open = (out >= 0 ? 1 : 0) + (err >= 0 ? 1 : 0);
   char buffer[65536];
   while (open > 0) {
     if (poll(fds, 2, -1) < 0) {
@@ -97,7 +109,8 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
 
 CliRun Run(const std::string& program, const std::vector<std::string>& arguments,
            const fs::path& workingFolder, bool dropToNobody,
-           const std::vector<std::string>& extraEnvironment) {
+           const std::vector<std::string>& extraEnvironment,
+           OutputSink outSink = OutputSink::Captured, OutputSink errSink = OutputSink::Captured) {
   std::vector<std::string> texts{program};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv = PointersTo(texts);
@@ -109,8 +122,8 @@ CliRun Run(const std::string& program, const std::vector<std::string>& arguments
   std::vector<char*> envp = PointersTo(environment);
   const std::string folder = workingFolder.string();
 
-  Pipe out;
-  Pipe err;
+  Output out(outSink);
+  Output err(errSink);
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
@@ -118,8 +131,8 @@ CliRun Run(const std::string& program, const std::vector<std::string>& arguments
     ExecChild(program.c_str(), argv.data(), envp.data(), folder.c_str(), out.write, err.write,
               dropToNobody);
   }
-  out.CloseWrite();
-  err.CloseWrite();
+  Output::CloseEnd(out.write);
+  Output::CloseEnd(err.write);
   CliRun run;
   DrainPipes(out.read, err.read, run);
   run.exitCode = WaitForChild(child);
@@ -131,6 +144,11 @@ CliRun Run(const std::string& program, const std::vector<std::string>& arguments
 CliRun RunCli(const std::vector<std::string>& arguments, const fs::path& workingFolder,
               const std::vector<std::string>& extraEnvironment) {
   return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false, extraEnvironment);
+}
+
+CliRun RunCliWithOutputs(const std::vector<std::string>& arguments,
+                         const fs::path& workingFolder, OutputSink out, OutputSink err) {
+  return Run(QUILLMERE_CLI_PATH, arguments, workingFolder, false, {}, out, err);
 }
 
 bool CanSetEnvironment() { return true; }

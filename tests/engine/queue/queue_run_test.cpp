@@ -149,6 +149,31 @@ TEST_F(QueueRun, BareFileNameAsDestinationIsSkippedWithoutACopy) {
   EXPECT_FALSE(fs::exists(work / "copy.bin"));
 }
 
+// A folder stands where the log should be. The queue's own failure, whose
+// line is lost, goes to the front end; the engine's, which went there
+// already, does not go twice.
+TEST_F(QueueRun, FailuresWhoseLogLineIsLostReachTheFrontEndOnce) {
+  fs::create_directories(logPath);
+  const fs::path blocker = tmp.path() / "blocker";
+  MakeFile(blocker, 1);
+  const fs::path missing = source / "missing.bin";
+  auto queue = MakeQueue();
+  queue->AddItem(Folder(source, blocker / "sub"));
+  queue->AddItem(File(missing, destination / "missing.bin", 40));
+
+  EXPECT_TRUE(queue->Run());
+
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].stage, quillmere::CREATE_DIR);
+  EXPECT_EQ(errors[0].path, quillmere::PathToUtf8(blocker / "sub"));
+  EXPECT_EQ(errors[0].code, static_cast<int32_t>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(errors[0].message, queue->GetMessages()[0]);
+  EXPECT_EQ(errors[1].stage, quillmere::OPEN);
+  EXPECT_EQ(errors[1].path, quillmere::PathToUtf8(missing));
+  EXPECT_EQ(queue->GetFailureCount(), 2u);
+  EXPECT_NE(queue->ErrorLogOpenFailure(), 0);
+}
+
 TEST_F(QueueRun, ReadFailureAnsweredRetryIsRepeatedAndTheFileEndsDone) {
   const std::vector<uint8_t> bytes = MakeFile(source / "f.bin", 100 * 1024);
   auto queue = MakeQueue();
