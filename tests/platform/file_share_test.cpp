@@ -261,6 +261,30 @@ TEST(CreateFileDisposition, OpenAlwaysSaysWhetherTheFileWasThereAndKeepsIt) {
   CloseHandle(plain);
 }
 
+// Where the file system refuses direct I/O, an unbuffered open goes on
+// buffered; a file it creates is created once, and counts as new.
+TEST(CreateFileDisposition, UnbufferedCreationWithoutDirectIoCreatesOnce) {
+  TempDir dir;
+  fault_injection::RefuseDirectIo(true);
+  for (DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS}) {
+    SCOPED_TRACE("disposition " + std::to_string(disposition));
+    const std::string path = dir.File("new-" + std::to_string(disposition));
+    SetLastError(ERROR_DISK_FULL);
+    HANDLE created = Open(path, GENERIC_WRITE, kExclusive, disposition, FILE_FLAG_NO_BUFFERING);
+    EXPECT_NE(created, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_FALSE(fault_injection::HandleUsesDirectIo(created));
+    CloseHandle(created);
+
+    HANDLE again = Open(path, GENERIC_WRITE, kExclusive, disposition, FILE_FLAG_NO_BUFFERING);
+    const bool opens = disposition != CREATE_NEW;
+    EXPECT_EQ(again != INVALID_HANDLE_VALUE, opens);
+    EXPECT_EQ(GetLastError(), opens ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
+    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
+  }
+  fault_injection::ResetFileFaults();
+}
+
 TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {
   TempDir dir;
   std::string missingFile = dir.File("absent.bin");
