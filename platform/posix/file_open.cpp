@@ -56,12 +56,44 @@ bool TellsExistence(DWORD disposition) {
   return disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
 }
 
-int OpenNative(const char* path, int flags) {
+// One open(), repeated over EINTR. Under the seam's RefuseDirectIo an
+// O_DIRECT open does what it does on a file system without direct I/O: it
+// opens (and creates) the file, then fails with EINVAL.
+int OpenOnce(const char* path, int flags) {
+#if QUILLMERE_FAULT_SEAM
+  const bool refuseDirect = (flags & O_DIRECT) != 0 && fault_injection::detail::DirectIoRefused();
+  if (refuseDirect) flags &= ~O_DIRECT;
+#endif
   int fd;
   do {
     fd = ::open(path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
+#if QUILLMERE_FAULT_SEAM
+  if (refuseDirect && fd >= 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+#endif
   return fd;
+}
+
+// Opens as flags say. Where the file system refuses O_DIRECT (EINVAL: older
+// tmpfs, some FUSE), opens again without it and the descriptor is buffered.
+// That refusal comes once the file is made, so an exclusive creation refused
+// so has created it: the second attempt opens that file (not a link put in
+// its place) instead of failing on it as existing, and creates only where
+// the file is not there (the first attempt failed before making it).
+int OpenNative(const char* path, int flags) {
+  int fd = OpenOnce(path, flags);
+  if (fd >= 0 || errno != EINVAL || (flags & O_DIRECT) == 0) return fd;
+  flags &= ~O_DIRECT;
+  constexpr int kExclusive = O_CREAT | O_EXCL;
+  if ((flags & kExclusive) == kExclusive) {
+    fd = OpenOnce(path, (flags & ~kExclusive) | O_NOFOLLOW);
+    if (fd >= 0 || errno != ENOENT) return fd;
+  }
+  return OpenOnce(path, flags);
 }
 
 // Opens or creates the file and says whether it was there: exclusive
@@ -107,37 +139,25 @@ bool EmptiesAfterLock(DWORD disposition) {
   return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
 
-// Opens as flags say; where the file system refuses O_DIRECT (EINVAL: older
-// tmpfs, some FUSE), opens again without it and the handle stays buffered.
-// (An exclusive creation refused that way has created the file already; the
-// second attempt then finds it there.) flags ends as the open used them.
-int OpenPreferringDirect(const char* path, int& flags, bool tellsExistence, bool& existed) {
-  auto open = [&] {
-    return tellsExistence ? OpenTellingExistence(path, flags, existed) : OpenNative(path, flags);
-  };
-  int fd = open();
-  if (fd < 0 && errno == EINVAL && (flags & O_DIRECT)) {
-    flags &= ~O_DIRECT;
-    fd = open();
-  }
-  return fd;
+int OpenForDisposition(const char* path, int flags, bool tellsExistence, bool& existed) {
+  return tellsExistence ? OpenTellingExistence(path, flags, existed) : OpenNative(path, flags);
 }
 
 // A handle that may only write is opened for reading too where the file
 // allows it, since its share marks are read locks, which need a description
 // open for reading; ReadFile still refuses it. Where reading is not allowed
-// the share code opens a second description for the marks. flags ends as
-// the open used them.
+// the share code opens a second description for the marks. flags ends with
+// the access mode the open used.
 int OpenForAccess(const char* path, int& flags, bool tellsExistence, bool& existed) {
   if ((flags & O_ACCMODE) != O_WRONLY) {
-    return OpenPreferringDirect(path, flags, tellsExistence, existed);
+    return OpenForDisposition(path, flags, tellsExistence, existed);
   }
   const int writeOnly = flags;
   flags = (flags & ~O_ACCMODE) | O_RDWR;
-  int fd = OpenPreferringDirect(path, flags, tellsExistence, existed);
+  int fd = OpenForDisposition(path, flags, tellsExistence, existed);
   if (fd >= 0 || (errno != EACCES && errno != EPERM)) return fd;
   flags = writeOnly;
-  return OpenPreferringDirect(path, flags, tellsExistence, existed);
+  return OpenForDisposition(path, flags, tellsExistence, existed);
 }
 
 // Opened O_NONBLOCK so that a FIFO cannot hang the open. A regular file
@@ -213,7 +233,9 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   file->fd = OpenForAccess(nativePath, flags, TellsExistence(disposition), existed);
   if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->descriptorReadable = (flags & O_ACCMODE) != O_WRONLY;
-  file->directIo = (flags & O_DIRECT) != 0;
+  // The open may have done without O_DIRECT; the descriptor says.
+  const int status = ::fcntl(file->fd, F_GETFL);
+  file->directIo = status >= 0 && (status & O_DIRECT) != 0;
 
   DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);

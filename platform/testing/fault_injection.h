@@ -41,6 +41,10 @@ void ResetFileFaults();
 // Every share-mode lock call fails with errnoValue, as on a file system
 // without locks (ENOLCK, EOPNOTSUPP, ...); 0 lets them through again.
 void RefuseLocks(int errnoValue);
+// Every open that asks for O_DIRECT fails with EINVAL after it has opened
+// the file (and created it, where it asked to), as on a file system without
+// direct I/O; false lets them through again.
+void RefuseDirectIo(bool refuse);
 // True when the handle's descriptor was opened with O_DIRECT.
 bool HandleUsesDirectIo(HANDLE handle);
 // The POSIX descriptor behind a handle, or -1.

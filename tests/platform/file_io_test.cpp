@@ -142,13 +142,21 @@ TEST_F(FileIo, PositionAndEndOfFileFollowTheHandle) {
   distance.QuadPart = 0;
   ASSERT_TRUE(SetFilePointerEx(handle, distance, &position, FILE_CURRENT));
   EXPECT_EQ(position.QuadPart, 6000);
+  // Its descriptor is open for reading too where it can be; the handle
+  // still may only write.
+  char byte = 0;
+  DWORD count = 7;
+  distance.QuadPart = 0;
+  ASSERT_TRUE(SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN));
+  EXPECT_FALSE(ReadFile(handle, &byte, 1, &count, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(count, 0u);
   CloseHandle(handle);
 
   HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(SetEndOfFile(reader));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  DWORD count = 0;
   EXPECT_FALSE(WriteFile(reader, "x", 1, &count, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   CloseHandle(reader);

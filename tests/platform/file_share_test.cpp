@@ -102,54 +102,77 @@ TEST_P(CreateFileShare, WriterThatSharesReadingLetsReadersInButNotExclusiveWrite
 
 // Windows refuses an open when a handle already open does not share the
 // access asked for, or when the new open does not share an access a handle
-// already has; neither side's marks may change the file. The same holds on
-// a file system that refuses locks, between this process's own handles.
+// already has; a handle without data access neither checks nor counts.
+struct HandleKind {
+  DWORD access;
+  DWORD share;
+};
+
+bool WindowsOpensSecond(const HandleKind& first, const HandleKind& second) {
+  auto shares = [](const HandleKind& holder, DWORD access) {
+    return (!(access & GENERIC_READ) || (holder.share & FILE_SHARE_READ)) &&
+           (!(access & GENERIC_WRITE) || (holder.share & FILE_SHARE_WRITE));
+  };
+  if (first.access == 0 || second.access == 0) return true;
+  return shares(first, second.access) && shares(second, first.access);
+}
+
+std::string Describe(const HandleKind& kind) {
+  auto names = [](bool read, bool write) {
+    return read && write ? "read+write" : read ? "read" : write ? "write" : "nothing";
+  };
+  return std::string(names(kind.access & GENERIC_READ, kind.access & GENERIC_WRITE)) +
+         " sharing " + names(kind.share & FILE_SHARE_READ, kind.share & FILE_SHARE_WRITE);
+}
+
+// Every pair of the 16 kinds of handle (no data access, read, write or
+// both, each sharing nothing, reading, writing or both) against the rule,
+// with locks working and on a file system that refuses them (there between
+// this process's own handles). Neither side's marks may change the file.
 TEST_P(CreateFileShare, AccessAskedForMeetsTheSharingOfEveryOpenHandle) {
   constexpr DWORD kRead = GENERIC_READ;
   constexpr DWORD kWrite = GENERIC_WRITE;
   constexpr DWORD kBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  struct Case {
-    const char* name;
-    DWORD firstAccess, firstShare, secondAccess, secondShare;
-    bool opens;
-  };
-  const Case cases[] = {
-      {"reader sharing reading, then writer", kRead, FILE_SHARE_READ, kWrite, FILE_SHARE_READ,
-       false},
-      {"writer, then reader not sharing writing", kWrite, FILE_SHARE_READ, kRead,
-       FILE_SHARE_READ, false},
-      {"writer sharing both, then reader not sharing writing", kWrite, kBoth, kRead,
-       FILE_SHARE_READ, false},
-      {"writer sharing reading, then reader sharing both", kWrite, FILE_SHARE_READ, kRead, kBoth,
-       true},
-      {"reader sharing both, then writer sharing reading", kRead, kBoth, kWrite, FILE_SHARE_READ,
-       true},
-      {"two readers and writers sharing both", kRead | kWrite, kBoth, kRead | kWrite, kBoth, true},
-      {"writer sharing reading, then another", kWrite, FILE_SHARE_READ, kWrite, kBoth, false},
-      {"handle without data access, then exclusive reader", 0, kExclusive, kRead, kExclusive,
-       true},
-      {"exclusive reader, then handle without data access", kRead, kExclusive, 0, kExclusive,
-       true},
-  };
+  // Answers Windows is known to give, so that the rule above is no echo of
+  // the code under test.
+  EXPECT_FALSE(WindowsOpensSecond({kRead, FILE_SHARE_READ}, {kWrite, FILE_SHARE_READ}));
+  EXPECT_FALSE(WindowsOpensSecond({kWrite, FILE_SHARE_READ}, {kRead, FILE_SHARE_READ}));
+  EXPECT_FALSE(WindowsOpensSecond({kWrite, kBoth}, {kRead, FILE_SHARE_READ}));
+  EXPECT_TRUE(WindowsOpensSecond({kWrite, FILE_SHARE_READ}, {kRead, kBoth}));
+  EXPECT_TRUE(WindowsOpensSecond({kRead, kBoth}, {kWrite, FILE_SHARE_READ}));
+  EXPECT_TRUE(WindowsOpensSecond({kRead | kWrite, kBoth}, {kRead | kWrite, kBoth}));
+  EXPECT_FALSE(WindowsOpensSecond({kWrite, FILE_SHARE_READ}, {kWrite, kBoth}));
+  EXPECT_TRUE(WindowsOpensSecond({0, kExclusive}, {kRead, kExclusive}));
+  EXPECT_TRUE(WindowsOpensSecond({kRead, kExclusive}, {0, kExclusive}));
+
+  std::vector<HandleKind> kinds;
+  for (DWORD access : {0u, kRead, kWrite, kRead | kWrite}) {
+    for (DWORD share : {kExclusive, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_WRITE}, kBoth}) {
+      kinds.push_back({access, share});
+    }
+  }
   for (int lockRefusal : {0, ENOLCK}) {
     fault_injection::RefuseLocks(lockRefusal);
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.name) + (lockRefusal ? ", locks refused" : ""));
-      first = Open(original, c.firstAccess, c.firstShare, OPEN_EXISTING);
-      ASSERT_NE(first, INVALID_HANDLE_VALUE);
-      other = Open(second, c.secondAccess, c.secondShare, OPEN_EXISTING);
-      if (c.opens) {
-        EXPECT_NE(other, INVALID_HANDLE_VALUE);
-      } else {
-        EXPECT_EQ(other, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    for (const HandleKind& firstKind : kinds) {
+      for (const HandleKind& secondKind : kinds) {
+        const std::string pair = Describe(firstKind) + ", then " + Describe(secondKind) +
+                                 (lockRefusal ? ", locks refused" : "");
+        first = Open(original, firstKind.access, firstKind.share, OPEN_EXISTING);
+        ASSERT_NE(first, INVALID_HANDLE_VALUE) << pair;
+        other = Open(second, secondKind.access, secondKind.share, OPEN_EXISTING);
+        const DWORD code = GetLastError();
+        const bool opens = WindowsOpensSecond(firstKind, secondKind);
+        EXPECT_EQ(other != INVALID_HANDLE_VALUE, opens) << pair;
+        if (!opens) {
+          EXPECT_EQ(code, ERROR_SHARING_VIOLATION) << pair;
+        }
+        for (HANDLE* handle : {&first, &other}) {
+          if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+          *handle = INVALID_HANDLE_VALUE;
+        }
       }
-      for (HANDLE* handle : {&first, &other}) {
-        if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
-        *handle = INVALID_HANDLE_VALUE;
-      }
-      EXPECT_EQ(ReadBytes(original), content);
     }
+    EXPECT_EQ(ReadBytes(original), content);
   }
   fault_injection::RefuseLocks(0);
 }
@@ -259,6 +282,30 @@ TEST(CreateFileDisposition, OpenAlwaysSaysWhetherTheFileWasThereAndKeepsIt) {
   ASSERT_NE(plain, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   CloseHandle(plain);
+}
+
+// Where the file system refuses direct I/O, an unbuffered open goes on
+// buffered; a file it creates is created once, and counts as new.
+TEST(CreateFileDisposition, UnbufferedCreationWithoutDirectIoCreatesOnce) {
+  TempDir dir;
+  fault_injection::RefuseDirectIo(true);
+  for (DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_ALWAYS}) {
+    SCOPED_TRACE("disposition " + std::to_string(disposition));
+    const std::string path = dir.File("new-" + std::to_string(disposition));
+    SetLastError(ERROR_DISK_FULL);
+    HANDLE created = Open(path, GENERIC_WRITE, kExclusive, disposition, FILE_FLAG_NO_BUFFERING);
+    EXPECT_NE(created, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_FALSE(fault_injection::HandleUsesDirectIo(created));
+    CloseHandle(created);
+
+    HANDLE again = Open(path, GENERIC_WRITE, kExclusive, disposition, FILE_FLAG_NO_BUFFERING);
+    const bool opens = disposition != CREATE_NEW;
+    EXPECT_EQ(again != INVALID_HANDLE_VALUE, opens);
+    EXPECT_EQ(GetLastError(), opens ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
+    if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
+  }
+  fault_injection::ResetFileFaults();
 }
 
 TEST(CreateFileFailure, MissingFileOrFolderGiveWindowsCodesAndCreateNothing) {

@@ -174,6 +174,21 @@ TEST_F(CoreEngineChangingFiles, WrittenDestinationIsNotInPageCache) {
   EXPECT_EQ(Destination(), original);
 }
 
+// A buffered read (a file system without direct I/O) leaves the rest of a
+// sector as the buffer held it, here the first block's bytes: a source that
+// ends early inside a sector must not carry them into the copy.
+TEST_F(CoreEngineChangingFiles, SourceEndingInsideASectorReadBufferedLeavesNoStaleBytes) {
+  fault_injection::RefuseDirectIo(true);
+  const size_t measured = 2 * kSmallBlock + 10;
+  const size_t shrunk = kSmallBlock + 1000;
+  const std::vector<uint8_t> original = MakeSource(measured);
+  const std::string path = source;
+  OnOpen(source, GENERIC_READ, [path, shrunk] { std::filesystem::resize_file(path, shrunk); });
+  EXPECT_TRUE(Copy(BlockOptions(kSmallBlock, false)));
+  EXPECT_EQ(Destination(), Padded(Head(original, shrunk), measured));
+  EXPECT_TRUE(errors.empty());
+}
+
 #endif
 
 }  // namespace
