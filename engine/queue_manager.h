@@ -115,6 +115,15 @@ class QueueManager {
                        const std::filesystem::path& destinationPath);
   // Raises totalFiles by one and totalBytes by size, under the mutex.
   void CountListedFile(uint64_t size);
+  // What a folder's walk listed, queued only once the walk is done.
+  struct Listing {
+    std::vector<QueueItem> items;
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+  };
+  // Appends the items as Pending and raises the totals, in one section
+  // under the mutex.
+  void AppendListing(Listing listing);
 
   // One SKIP line for a file-system failure: the error's Windows code and
   // its standard-library message.
