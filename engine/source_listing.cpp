@@ -259,7 +259,7 @@ bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& des
 bool QueueManager::AddFolderSource(const std::string& source, const fs::path& sourcePath,
                                    const fs::path& destinationPath) {
   TreeWalk walk(*this, sourcePath, destinationPath);
-  TreeOverlap overlap = OverlapAlongPaths(sourcePath, destinationPath);
+  TreeOverlap overlap = OverlapAlongDestinationPath(sourcePath, destinationPath);
   if (overlap == TreeOverlap::None) {
     if (!walk.Open(source)) {
       // As after any other listing failure, the source folder's item stays.

@@ -23,11 +23,6 @@ bool SameFolder(const fs::path& first, const fs::path& second) {
   return fs::equivalent(first, second, error) && !error;
 }
 
-bool Exists(const fs::path& path) {
-  std::error_code error;
-  return fs::exists(path, error) && !error;
-}
-
 // The absolute path with links, "." and ".." resolved as far as it exists,
 // without a trailing separator; empty when it cannot be had.
 fs::path Resolved(const fs::path& path) {
@@ -88,21 +83,9 @@ const char* TreeOverlapMessage(TreeOverlap overlap) {
   return "";
 }
 
-TreeOverlap OverlapAlongPaths(const fs::path& source, const fs::path& destination) {
+TreeOverlap OverlapAlongDestinationPath(const fs::path& source, const fs::path& destination) {
   for (fs::path folder = Resolved(destination); !folder.empty(); folder = Above(folder)) {
     if (SameFolder(folder, source)) return TreeOverlap::DestinationInSource;
-  }
-  // The source lies at `relative` below `folder`; when that folder is the
-  // destination, the source's own entry at `relative` would be copied onto
-  // the source.
-  fs::path relative;
-  fs::path folder = Resolved(source);
-  while (!folder.empty()) {
-    relative = relative.empty() ? folder.filename() : folder.filename() / relative;
-    folder = Above(folder);
-    if (!folder.empty() && SameFolder(folder, destination) && Exists(source / relative)) {
-      return TreeOverlap::SourceInDestination;
-    }
   }
   return TreeOverlap::None;
 }
@@ -123,8 +106,8 @@ TreeOverlap EnteredFolderCheck::Check(const fs::path& folder, const fs::path& re
 TreeOverlap FindTreeOverlap(const fs::path& source, const fs::path& destination) {
   std::error_code error;
   if (!fs::is_directory(fs::status(source, error))) return TreeOverlap::None;
-  const TreeOverlap alongPaths = OverlapAlongPaths(source, destination);
-  if (alongPaths != TreeOverlap::None) return alongPaths;
+  const TreeOverlap alongPath = OverlapAlongDestinationPath(source, destination);
+  if (alongPath != TreeOverlap::None) return alongPath;
   if (!fs::is_directory(fs::status(destination, error))) return TreeOverlap::None;
   return WalkFolders(source, EnteredFolderCheck(source, destination));
 }

@@ -29,21 +29,24 @@ constexpr int32_t kTreeOverlapCode = 161;
 // The text an overlap is reported with; "" for None.
 const char* TreeOverlapMessage(TreeOverlap overlap);
 
-// The checks that need no walk of the tree: the destination and each
-// existing folder above it against the source; each folder above the source
-// against the destination, an overlap only where the source's path below
-// that folder also exists inside the source. Links and ".." are resolved
-// first. A path that cannot be examined counts as no overlap.
-TreeOverlap OverlapAlongPaths(const std::filesystem::path& source,
-                              const std::filesystem::path& destination);
+// The check that needs no walk of the tree: the destination and each
+// existing folder above it against the source, after links and ".." in the
+// destination are resolved; so a destination still to be made inside the
+// source is caught as well. A path that cannot be examined counts as no
+// overlap.
+TreeOverlap OverlapAlongDestinationPath(const std::filesystem::path& source,
+                                        const std::filesystem::path& destination);
 
 // The check of each real folder a walk of the source enters (never one
-// reached through a link), made once per folder, never per file. It catches
-// what no path shows: a folder of the tree that is the destination itself
-// (a bind mount of it used as the destination), and a destination in which
-// a folder's place is the source folder (a bind mount of the source inside
-// the destination). Only an existing destination can be reached this way;
-// for any other the check costs nothing. Both paths must outlive it.
+// reached through a link), made once per folder, never per file:
+// - the folder is the destination: the destination lies inside the source,
+//   also where no path shows it (a bind mount of the folder);
+// - the destination's folder at the same place is the source folder: the
+//   source lies inside the destination there, and the tree from that folder
+//   down would be copied onto the source itself. A source merely below its
+//   destination, whose tree holds no such folder, is no overlap.
+// Only an existing destination can be reached this way; for any other the
+// check costs nothing. Both paths must outlive it.
 class EnteredFolderCheck {
  public:
   EnteredFolderCheck(const std::filesystem::path& source,
@@ -60,8 +63,8 @@ class EnteredFolderCheck {
 };
 
 // The whole decision for one source and its own target, for the front ends
-// to make before anything is queued or created: OverlapAlongPaths, then,
-// when the destination exists, a walk of the source's folders through
+// to make before anything is queued or created: OverlapAlongDestinationPath,
+// then, when the destination exists, a walk of the source's folders through
 // EnteredFolderCheck. A source that is not a folder never overlaps here (the
 // copy of a single file refuses its own source by itself). Folders that
 // cannot be opened are passed over; the listing reports them.
