@@ -6,6 +6,9 @@
 // the tree is walked here with one folder iterator per open level: a folder
 // that cannot be opened, or whose listing breaks off, is logged and left,
 // and the walk goes on with the next entry of the folder above it.
+//
+// A tree that overlaps its destination would overwrite files it has yet to
+// read; such a source is refused whole, with nothing queued.
 #include "engine/queue_manager.h"
 
 #include "engine/text.h"
