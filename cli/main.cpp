@@ -3,7 +3,9 @@
 // as one file by the core engine. The copy runs on one worker thread while
 // the main thread waits; the summary or result line follows, then the exit
 // code: 0 only when everything was copied and verified, 1 otherwise (a
-// folder run that reached its end after any failure included).
+// folder run that reached its end after any failure included). A folder
+// source whose tree overlaps the destination is refused with one error line
+// before anything is created.
 //
 // Text that cannot be written (an output pipe closed by its reader, a full
 // disk) is lost; it never ends or changes the copy, nor the exit code.
@@ -17,12 +19,14 @@
 #include "engine/queue_manager.h"
 #include "engine/text.h"
 #include "platform/win32.h"
+#include "engine/tree_overlap.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,9 +125,16 @@ int RunProgram(int argc, char** argv, Step& step) {
   // Never set: the console program does not pause, skip or cancel.
   ControlFlags controlFlags;
   step = "Kiem tra nguon";
-  const bool result = IsFolder(source) ? CopyFolder(source, destination, controlFlags, step)
-                                       : CopyOneFile(source, destination, controlFlags, step);
-  return result ? 0 : 1;
+  if (!IsFolder(source)) return CopyOneFile(source, destination, controlFlags, step) ? 0 : 1;
+  // A tree copied into itself, or from inside its destination onto itself,
+  // would overwrite files it has yet to read: refused before anything is
+  // created, the error log included.
+  step = "Kiem tra thu muc dich";
+  if (const std::optional<CopyError> overlap = TreeOverlapError(source, destination)) {
+    PrintCopyError(*overlap);
+    return 1;
+  }
+  return CopyFolder(source, destination, controlFlags, step) ? 0 : 1;
 }
 
 }  // namespace

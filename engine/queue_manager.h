@@ -59,11 +59,14 @@ class QueueManager {
   // outside `destination`. A folder that cannot be opened, the user's own
   // denial included, is logged once and passed over with everything below
   // it; links to folders are listed but not entered. Every file item
-  // raises totalFiles and totalBytes. True when a file was queued or the
-  // folder's walk could be opened; false (one SKIP line in the error log)
-  // when the source is missing, cannot be examined, is neither a file nor a
-  // folder, or cannot be listed. Other listing problems are logged and the
-  // walk goes on; nothing file-system related is thrown. Runs on the
+  // raises totalFiles and totalBytes. A folder's items are appended once
+  // its walk is done. A folder whose tree overlaps `destination` (see
+  // tree_overlap.h) is refused whole: one OPEN line with kTreeOverlapCode,
+  // nothing queued. True when a file was queued or the folder's walk could
+  // be opened; false (one SKIP line in the error log) when the source is
+  // missing, cannot be examined, is neither a file nor a folder, cannot be
+  // listed, or overlaps its destination. Other listing problems are logged
+  // and the walk goes on; nothing file-system related is thrown. Runs on the
   // caller's thread, never during Run.
   bool AddSource(const std::string& source, const std::string& destination);
 
@@ -120,6 +123,15 @@ class QueueManager {
                        const std::filesystem::path& destinationPath);
   // Raises totalFiles by one and totalBytes by size, under the mutex.
   void CountListedFile(uint64_t size);
+  // What a folder's walk listed, queued only once the walk is done.
+  struct Listing {
+    std::vector<QueueItem> items;
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+  };
+  // Appends the items as Pending and raises the totals, in one section
+  // under the mutex.
+  void AppendListing(Listing listing);
 
   // One SKIP line for a file-system failure: the error's Windows code and
   // its message.

@@ -6,12 +6,17 @@
 // the tree is walked here with one folder iterator per open level: a folder
 // that cannot be opened, or whose listing breaks off, is logged and left,
 // and the walk goes on with the next entry of the folder above it.
+//
+// A tree that overlaps its destination would overwrite files it has yet to
+// read; such a source is refused whole, with nothing queued.
 #include "engine/queue_manager.h"
 
 #include "engine/text.h"
+#include "engine/tree_overlap.h"
 #include "platform/win32.h"
 
 #include <filesystem>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -62,11 +67,20 @@ bool LeavesTree(const fs::path& relative) {
 }  // namespace
 
 // The walk of one folder source. Each open level keeps its folder iterator
-// and the entry names that lead to it from the source folder.
+// and the entry names that lead to it from the source folder. Items are kept
+// here, starting with the source folder's own, and reach the queue only when
+// the caller appends them: a walk that finds its tree overlapping the
+// destination leaves nothing queued.
 class QueueManager::TreeWalk {
  public:
   TreeWalk(QueueManager& queue, const fs::path& sourcePath, const fs::path& destinationPath)
-      : queue(queue), sourcePath(sourcePath), destinationPath(destinationPath) {}
+      : queue(queue),
+        sourcePath(sourcePath),
+        destinationPath(destinationPath),
+        overlapCheck(sourcePath, destinationPath) {
+    listing.items.push_back(
+        QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), 0, true});
+  }
 
   // Opens the source folder; a failure, the user's own denial included, is
   // logged with `source` and gives false.
@@ -88,7 +102,8 @@ class QueueManager::TreeWalk {
   }
 
   // Hands out every entry, a folder's own entry right before its contents.
-  void Walk() {
+  // Stops at the first folder that overlaps the destination and names how.
+  TreeOverlap Walk() {
     while (!levels.empty()) {
       Level& top = levels.back();
       if (top.entries == fs::directory_iterator()) {
@@ -101,9 +116,14 @@ class QueueManager::TreeWalk {
       standingAt = PathToUtf8(entry.path());
       QueueEntry(entry, relative);
       // A level that is entered is advanced when its contents are done.
-      if (!Enter(entry, relative)) Advance(top);
+      if (Enter(entry, relative)) continue;
+      if (overlap != TreeOverlap::None) return overlap;
+      Advance(top);
     }
+    return TreeOverlap::None;
   }
+
+  Listing TakeListing() { return std::move(listing); }
 
  private:
   struct Level {
@@ -132,12 +152,13 @@ class QueueManager::TreeWalk {
       return;
     }
     if (fs::is_directory(status)) {
-      queue.AddItem(QueueItem{entryText, destination, 0, true});
+      listing.items.push_back(QueueItem{entryText, destination, 0, true});
     } else if (fs::is_regular_file(status)) {
       const uint64_t size = entry.file_size(error);
       const uint64_t listedSize = error ? 0 : size;
-      queue.CountListedFile(listedSize);
-      queue.AddItem(QueueItem{entryText, destination, listedSize, false});
+      ++listing.files;
+      listing.bytes += listedSize;
+      listing.items.push_back(QueueItem{entryText, destination, listedSize, false});
     }
   }
 
@@ -173,11 +194,14 @@ class QueueManager::TreeWalk {
   }
 
   // Opens a real folder (never one reached through a link) as a new level.
-  // False when there is nothing to walk in it.
+  // False when there is nothing to walk in it, and when it overlaps the
+  // destination (noted in overlap).
   bool Enter(const fs::directory_entry& entry, const fs::path& relative) {
     std::error_code error;
     const fs::file_status own = entry.symlink_status(error);
     if (error || !fs::is_directory(own)) return false;
+    overlap = overlapCheck.Check(entry.path(), relative);
+    if (overlap != TreeOverlap::None) return false;
     fs::directory_iterator entries(entry.path(), kWalkOptions, error);
     if (error) {
       queue.LogFileSystemError(standingAt, OPEN, error);
@@ -201,6 +225,9 @@ class QueueManager::TreeWalk {
   QueueManager& queue;
   const fs::path& sourcePath;
   const fs::path& destinationPath;
+  const EnteredFolderCheck overlapCheck;
+  TreeOverlap overlap = TreeOverlap::None;
+  Listing listing;
   std::vector<Level> levels;
   std::string standingAt;  // UTF-8 path of the last entry handed out
   bool haveCanonicalSource = false;  // found out once, when the walk opens
@@ -230,13 +257,40 @@ bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& des
   return true;
 }
 
+// A tree that overlaps its destination is refused whole, before anything
+// is queued: copied, it would overwrite files it has yet to read.
 bool QueueManager::AddFolderSource(const std::string& source, const fs::path& sourcePath,
                                    const fs::path& destinationPath) {
-  AddItem(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), 0, true});
   TreeWalk walk(*this, sourcePath, destinationPath);
-  if (!walk.Open(source)) return false;
-  walk.Walk();
+  TreeOverlap overlap = OverlapAlongDestinationPath(sourcePath, destinationPath);
+  if (overlap == TreeOverlap::None) {
+    if (!walk.Open(source)) {
+      // As after any other listing failure, the source folder's item stays.
+      AppendListing(walk.TakeListing());
+      return false;
+    }
+    overlap = walk.Walk();
+  }
+  if (overlap != TreeOverlap::None) {
+    LogError(source, OPEN, kTreeOverlapCode, TreeOverlapMessage(overlap));
+    return false;
+  }
+  AppendListing(walk.TakeListing());
   return true;
+}
+
+void QueueManager::AppendListing(Listing listing) {
+  std::lock_guard<std::mutex> lock(mutex);
+  totalFiles += listing.files;
+  totalBytes += listing.bytes;
+  if (items.empty()) {
+    items = std::move(listing.items);
+  } else {
+    items.insert(items.end(), std::make_move_iterator(listing.items.begin()),
+                 std::make_move_iterator(listing.items.end()));
+  }
+  statuses.resize(items.size(), ItemStatus::Pending);
+  messages.resize(items.size());
 }
 
 void QueueManager::CountListedFile(uint64_t size) {

@@ -1,10 +1,12 @@
 #include "gui/copy_controller.h"
 
 #include "engine/text.h"
+#include "engine/tree_overlap.h"
 #include "platform/win32.h"
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -127,8 +129,17 @@ void CopyController::WorkerMain(CopyController& controller, std::vector<std::str
     const ListingHook& hook = BeforeListingHook();
     for (size_t i = 0; i < sources.size(); ++i) {
       if (hook) hook(i, sources[i]);
+      const std::string target = TargetForSource(sources[i], destination);
+      // A tree that overlaps its target would overwrite files it has yet to
+      // read. The window shows why, the log keeps it, and nothing of that
+      // source is copied.
+      if (const std::optional<CopyError> overlap = TreeOverlapError(sources[i], target)) {
+        OnCopyError(*overlap);
+        queue.LogError(overlap->path, overlap->stage, overlap->code, overlap->message);
+        continue;
+      }
       // A rejected source is already in the error log; the next one follows.
-      queue.AddSource(sources[i], TargetForSource(sources[i], destination));
+      queue.AddSource(sources[i], target);
     }
     controller.succeeded = queue.Run();
   } catch (const std::exception& e) {

@@ -79,7 +79,9 @@ class CopyController {
   friend struct CopyControllerTestAccess;
 
   // The worker thread's whole job: list every source, run the queue, record
-  // the outcome. Takes its own copies of sources and destination.
+  // the outcome. A folder source whose tree overlaps its target is not
+  // listed: it goes to OnCopyError and the log. Takes its own copies of
+  // sources and destination.
   static void WorkerMain(CopyController& controller, std::vector<std::string> sources,
                          std::string destination);
   void InstallNewQueueManager();

@@ -1,5 +1,6 @@
 // How a run ends when a source is missing, when something throws inside the
 // worker, and when the worker cannot be started at all.
+#include "engine/tree_overlap.h"
 #include "gui/copy_controller.h"
 #include "platform/win32.h"
 #include "tests/gui/controller/controller_test_support.h"
@@ -70,6 +71,25 @@ TEST(CopyControllerFailure, MissingSecondSourceIsPassedOverAndTheRunGoesOn) {
   // A rejected source goes to the log, not to the window's last error.
   EXPECT_EQ(LastErrorSnapshot(), "");
   EXPECT_NE(ReadText(job.logPath).find(job.paths[1].string()), std::string::npos);
+}
+
+// The destination folder given as a source lands inside itself: refused,
+// shown as the last error, and nothing of it is copied; the others are.
+TEST(CopyControllerFailure, SourceWhoseTreeOverlapsItsTargetIsRefusedAndTheOthersAreCopied) {
+  ThreeSources job;
+  WriteBytes(job.destination / "keep.bin", PatternBytes(10, 30));
+  CopyController controller(job.logPath);
+  controller.StartCopy({job.paths[0].string(), job.destination.string(), job.paths[2].string()},
+                       job.destination.string());
+  WaitForRunEnd(controller);
+
+  EXPECT_EQ(job.ListedSources(controller),
+            (std::vector<std::string>{job.paths[0].string(), job.paths[2].string()}));
+  EXPECT_EQ(ReadBytes(job.destination / "three.bin"), ReadBytes(job.paths[2]));
+  EXPECT_FALSE(fs::exists(job.destination / "dst"));
+  const std::string message = TreeOverlapMessage(TreeOverlap::DestinationInSource);
+  EXPECT_EQ(LastErrorSnapshot(), job.destination.string() + ": " + message);
+  EXPECT_NE(ReadText(job.logPath).find(message), std::string::npos);
 }
 
 // What must hold after an exception escaped the listing of the second source.
