@@ -18,8 +18,8 @@
 #include "engine/core_engine.h"
 #include "engine/queue_manager.h"
 #include "engine/text.h"
-#include "platform/win32.h"
 #include "engine/tree_overlap.h"
+#include "platform/win32.h"
 
 #include <cstdio>
 #include <cstdlib>
