@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -106,6 +108,9 @@ class QueueManager {
   bool CreateParentFolders(size_t index, const QueueItem& item);
   // False when the run must stop at a cancel seen right after the copy.
   bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine);
+  // Whether identity is that of a file item's source; the identities are
+  // found once per run, when first asked.
+  bool IsRunSource(const FileIdentity& identity);
 
   // Listing steps (source_listing.cpp).
   class TreeWalk;
@@ -115,6 +120,9 @@ class QueueManager {
                        const std::filesystem::path& destinationPath);
   // Raises totalFiles by one and totalBytes by size, under the mutex.
   void CountListedFile(uint64_t size);
+  // AddItem for a file item found at listedAt (FinalPathOf's form; empty
+  // when it is not to be checked).
+  void AddListedItem(QueueItem item, std::string listedAt);
 
   // One SKIP line for a file-system failure: the error's Windows code and
   // its standard-library message.
@@ -133,6 +141,11 @@ class QueueManager {
   std::atomic<uint64_t> failures{0};
   std::vector<ItemStatus> statuses;
   std::vector<std::string> messages;
+  // One per item, at the item's index: where the listing found a file
+  // item's source; empty for folders and for sources not checked.
+  std::vector<std::string> listedPaths;
+  // The identities of the file items' sources, for the current run.
+  std::optional<std::set<FileIdentity>> runSources;
   size_t currentIndex = 0;
   ProgressCallback onProgress;
   ErrorCallback onError;

@@ -9,6 +9,7 @@
 #include "engine/queue_manager.h"
 
 #include "engine/text.h"
+#include "engine/win32_file.h"
 #include "platform/win32.h"
 
 #include <filesystem>
@@ -78,6 +79,7 @@ class QueueManager::TreeWalk {
       return false;
     }
     standingAt = source;
+    finalSourcePath = FinalPathAt(source);
     std::error_code canonicalError;
     const fs::path canonical = fs::weakly_canonical(sourcePath, canonicalError);
     haveCanonicalSource = !canonicalError && !canonical.empty();
@@ -137,8 +139,17 @@ class QueueManager::TreeWalk {
       const uint64_t size = entry.file_size(error);
       const uint64_t listedSize = error ? 0 : size;
       queue.CountListedFile(listedSize);
-      queue.AddItem(QueueItem{entryText, destination, listedSize, false});
+      queue.AddListedItem(QueueItem{entryText, destination, listedSize, false},
+                          atWalkPlace ? ListedAt(walkRelative) : std::string());
     }
+  }
+
+  // Where an entry that is no link lies, in the form the copy's open is
+  // checked in: the source folder's final path, found once, and the walk's
+  // path below it. Every folder on the way was entered as a real folder.
+  std::string ListedAt(const fs::path& walkRelative) const {
+    if (finalSourcePath.empty()) return std::string();
+    return PathToUtf8(Utf8ToPath(finalSourcePath) / walkRelative);
   }
 
   // Every level below the source folder is a real folder entered by name,
@@ -204,6 +215,7 @@ class QueueManager::TreeWalk {
   std::vector<Level> levels;
   std::string standingAt;  // UTF-8 path of the last entry handed out
   bool haveCanonicalSource = false;  // found out once, when the walk opens
+  std::string finalSourcePath;       // FinalPathAt of the source; empty if unknown
 };
 
 bool QueueManager::AddSource(const std::string& source, const std::string& destination) {
@@ -226,7 +238,9 @@ bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& des
   const uint64_t size = fs::file_size(sourcePath, error);
   const uint64_t listedSize = error ? 0 : size;
   CountListedFile(listedSize);
-  AddItem(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), listedSize, false});
+  const std::string sourceText = PathToUtf8(sourcePath);
+  AddListedItem(QueueItem{sourceText, PathToUtf8(destinationPath), listedSize, false},
+                FinalPathAt(sourceText));
   return true;
 }
 
