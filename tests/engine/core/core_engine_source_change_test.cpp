@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,34 @@ TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationAlteredAfterWriting)
   EXPECT_EQ(errors[0].code, 0);
   EXPECT_EQ(errors[0].message, MismatchMessage(original, altered));
   EXPECT_EQ(testing_support::ReadBytes(source), original);
+}
+
+// Another program writes the source while it is read, between two blocks
+// (the first write of the copy): rewritten in place at its size, and grown.
+// Its last-write time is set well back first, so that the rewrite moves it
+// however coarse the file system's clock.
+TEST_F(CoreEngineChangingFiles, SourceWrittenWhileReadFailsAndIsNotVerified) {
+  for (const size_t rewrittenSize : {3 * kSmallBlock, 4 * kSmallBlock}) {
+    SCOPED_TRACE(rewrittenSize);
+    errors.clear();
+    MakeSource(3 * kSmallBlock);
+    const std::filesystem::path path = quillmere::Utf8ToPath(source);
+    std::filesystem::last_write_time(
+        path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+    fault_injection::SetWriteHook([path, rewrittenSize, done = false](const void*, DWORD) mutable {
+      if (done) return;
+      done = true;
+      testing_support::WriteBytes(path, testing_support::PatternBytes(rewrittenSize, 99));
+    });
+    EXPECT_FALSE(Copy(BlockOptions()));
+    ASSERT_EQ(errors.size(), 1u) << errors.back().message;
+    EXPECT_EQ(errors[0].stage, quillmere::READ);
+    EXPECT_EQ(errors[0].path, source);
+    EXPECT_EQ(errors[0].code, 1006);
+    EXPECT_EQ(errors[0].message,
+              "File nguon da bi thay doi trong khi dang doc, ban sao khong dang tin cay");
+    fault_injection::SetWriteHook(nullptr);
+  }
 }
 
 #if QUILLMERE_POSIX_STANDIN
