@@ -41,33 +41,51 @@ constexpr uint32_t kSizelessSourceCode = 50;  // ERROR_NOT_SUPPORTED
 // is the one it uses for a device that would not take the data.
 constexpr uint32_t kWriteFaultCode = 29;  // ERROR_WRITE_FAULT
 
+// A source whose size or last-write time changed between its open and its
+// last read (another program wrote it; on Windows the share mode keeps
+// writers out, elsewhere nothing does): the copy matches no state of it.
+constexpr uint32_t kChangedSourceCode = 1006;  // ERROR_FILE_INVALID
+const char kChangedSourceMessage[] =
+    "File nguon da bi thay doi trong khi dang doc, ban sao khong dang tin cay";
+
+// A source opened somewhere else than where the listing found it: a folder
+// on its path was replaced (by a link, say) after the listing, and the open
+// went through whatever stands there now.
+constexpr uint32_t kMovedSourceCode = 4395;  // ERROR_REPARSE_POINT_ENCOUNTERED
+const char kMovedSourceMessage[] =
+    "File nguon khong con nam o vi tri da liet ke (mot thu muc tren duong dan da bi thay, "
+    "vi du bang lien ket), khong doc";
+
 // The working state of one CopySingleFile call. Everything it holds is
 // released by its owners when the call ends, however it ends.
 class FileCopy {
  public:
   FileCopy(CoreEngine& engine, const ProgressCallback& onProgress, ControlFlags& flags,
            const std::string& source, const std::string& destination,
-           const CopyOptions& options)
+           const CopyOptions& options, const ItemChecks& checks)
       : engine(engine),
         onProgress(onProgress),
         flags(flags),
         source(source),
         destination(destination),
-        options(options) {}
+        options(options),
+        checks(checks) {}
 
   bool Run() {
     Measure();
     if (!AllocateBuffer() || !OpenSourceFile()) return false;
+    if (!SourceIsWhereListed() || !TakeSourceFacts()) return false;
     if (size == 0 && !SourceIsEmpty()) return false;
     if (!OpenDestinationFile()) return false;
     StartCopy();
     if (size > 0 && !CopyBlocks()) return false;
-    sourceHandle.Close();
+    if (options.verify) sourceHex = hasher->FinishHex();
     destinationHandle.Close();
-    if (!CutToFinalSize()) return false;
+    if (!CutToFinalSize() || !SourceUnchanged()) return false;
+    sourceHandle.Close();
     if (size == 0) ReportEmptyFile();
     if (!options.verify) return true;
-    return engine.VerifyCopy(destination, size, hasher->FinishHex());
+    return engine.VerifyCopy(destination, size, sourceHex);
   }
 
  private:
@@ -88,6 +106,49 @@ class FileCopy {
 
   bool OpenSourceFile() { return TakeOpened(OpenSource(source), source, sourceHandle); }
 
+  // One question of the opened handle; names compared exactly, since both
+  // come from the same call.
+  bool SourceIsWhereListed() {
+    if (checks.listedAt.empty()) return true;
+    const std::string reached = FinalPathOf(sourceHandle.get());
+    if (reached.empty()) {
+      ReportCode(source, OPEN, GetLastWin32Error());
+      return false;
+    }
+    if (reached == checks.listedAt) return true;
+    ErrorAction ignored = ABORT;
+    engine.ReportError(source, OPEN, static_cast<int32_t>(kMovedSourceCode), kMovedSourceMessage,
+                       ignored);
+    return false;
+  }
+
+  // From the handle, so that a rename of the source while it is read
+  // changes nothing.
+  bool TakeSourceFacts() {
+    if (GetFileFacts(sourceHandle.get(), sourceAtOpen)) return true;
+    ReportCode(source, OPEN, GetLastWin32Error());
+    return false;
+  }
+
+  // Asked after the final sizing, so that a copy written onto its own
+  // source through another view of it (an overlay, where no share check
+  // sees the two as one) is back at the source's size. Its writes still
+  // moved the last-write time: a source that kept its size and still holds
+  // exactly the bytes that were read has not changed.
+  bool SourceUnchanged() {
+    FileFacts now;
+    if (!GetFileFacts(sourceHandle.get(), now)) {
+      ReportCode(source, READ, GetLastWin32Error());
+      return false;
+    }
+    if (now.size == sourceAtOpen.size && now.lastWrite == sourceAtOpen.lastWrite) return true;
+    if (now.size == sourceAtOpen.size && options.verify && SourceHoldsWhatWasRead()) return true;
+    ErrorAction ignored = ABORT;
+    engine.ReportError(source, READ, static_cast<int32_t>(kChangedSourceCode),
+                       kChangedSourceMessage, ignored);
+    return false;
+  }
+
   // One read of a source measured as empty, before the destination is
   // touched. It is no block: no flag is looked at (a pending skip stays set)
   // and it is not repeated.
@@ -107,7 +168,8 @@ class FileCopy {
   }
 
   bool OpenDestinationFile() {
-    return TakeOpened(OpenDestination(destination, size), destination, destinationHandle);
+    return TakeOpened(OpenDestination(destination, size, checks.isRunSource), destination,
+                      destinationHandle);
   }
 
   // Gives an opened handle to its owner, or reports why the open failed.
@@ -144,6 +206,26 @@ class FileCopy {
       ReportProgressIfDue(Clock::now());
     }
     return true;
+  }
+
+  // Reads the source once more from its start through the same handle; any
+  // failure counts as a difference.
+  bool SourceHoldsWhatWasRead() {
+    if (!MoveToStart(sourceHandle.get())) return false;
+    Sha256Hasher again;
+    uint64_t total = 0;
+    while (total < size) {
+      uint32_t bytesRead = 0;
+      uint32_t code = 0;
+      if (!ReadChunk(sourceHandle.get(), buffer.get(), static_cast<uint32_t>(bufferSize), bytesRead,
+                     code)) {
+        return false;
+      }
+      if (bytesRead == 0) break;
+      again.Update(buffer.get(), bytesRead);
+      total += bytesRead;
+    }
+    return total == size && again.FinishHex() == sourceHex;
   }
 
   // The flags in their fixed order: cancel, skip (consumed), pause, cancel.
@@ -254,9 +336,10 @@ class FileCopy {
     onProgress(progress);
   }
 
-  // Runs with both copy handles closed, since the destination was opened
-  // without sharing. Cuts the sector tail of the last write, always to the
-  // measured size.
+  // Runs with the destination's handle closed, since it was opened without
+  // sharing (the source's, a different file, stays open for the check
+  // after). Cuts the sector tail of the last write, always to the measured
+  // size.
   bool CutToFinalSize() {
     if (SetFinalSize(destination, size)) return true;
     const uint32_t code = GetLastWin32Error();
@@ -270,14 +353,17 @@ class FileCopy {
   const std::string& source;
   const std::string& destination;
   const CopyOptions& options;
+  const ItemChecks& checks;
 
   uint64_t size = 0;
+  FileFacts sourceAtOpen;
   uint32_t sector = 0;
   uint64_t bufferSize = 0;
   AlignedBuffer buffer;
   FileHandle sourceHandle;
   FileHandle destinationHandle;
   std::optional<Sha256Hasher> hasher;
+  std::string sourceHex;  // of the bytes read, with verification
   ProgressInfo progress;
   uint64_t copied = 0;
   Clock::time_point lastReportTime;
@@ -314,7 +400,12 @@ CoreEngine::~CoreEngine() = default;
 
 bool CoreEngine::CopySingleFile(const std::string& source, const std::string& destination,
                                 const CopyOptions& options) {
-  FileCopy copy(*this, onProgress, *controlFlags, source, destination, options);
+  return CopySingleFile(source, destination, options, ItemChecks());
+}
+
+bool CoreEngine::CopySingleFile(const std::string& source, const std::string& destination,
+                                const CopyOptions& options, const ItemChecks& checks) {
+  FileCopy copy(*this, onProgress, *controlFlags, source, destination, options, checks);
   return copy.Run();
 }
 

@@ -5,9 +5,22 @@
 #include "engine/types.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quillmere {
+
+// What a queue run knows of one file item beyond its two paths. An empty
+// field checks nothing.
+struct ItemChecks {
+  // Where the listing found the source, in FinalPathOf's form: a source
+  // opened anywhere else (a folder on its path swapped for a link) is not
+  // read.
+  std::string listedAt;
+  // True for the identity of a source file of the run: an existing
+  // destination that is one under another name is not written.
+  std::function<bool(const FileIdentity&)> isRunSource;
+};
 
 class CoreEngine {
  public:
@@ -18,16 +31,22 @@ class CoreEngine {
   CoreEngine& operator=(const CoreEngine&) = delete;
 
   // Copies source to destination (whose folder must exist). True when every
-  // block was copied, the copy got its exact size and, with options.verify,
-  // its digest matched. False after any failure (reported through onError),
-  // skip or cancel; the partial destination stays. A failed read or write of
-  // a block is repeated while onError answers RETRY, at most
-  // options.maxRetries times each per block; a write that succeeds without
-  // writing anything counts as failed (WRITE, code 29). Runs on the caller's
-  // thread; callbacks are called synchronously on it. Throws only what the
-  // hasher's set-up or a callback throws, releasing everything on the way.
+  // block was copied, the source's size and last-write time were the same
+  // after its last read as at its open, the copy got its exact size and,
+  // with options.verify, its digest matched. False after any failure
+  // (reported through onError), skip or cancel; the partial destination
+  // stays. A failed read or write of a block is repeated while onError
+  // answers RETRY, at most options.maxRetries times each per block; a write
+  // that succeeds without writing anything counts as failed (WRITE, code
+  // 29); a source changed while read fails (READ, code 1006). Runs on the
+  // caller's thread; callbacks are called synchronously on it. Throws only
+  // what the hasher's set-up or a callback throws, releasing everything on
+  // the way.
   bool CopySingleFile(const std::string& source, const std::string& destination,
                       const CopyOptions& options);
+  // The same, with the checks only a run can give.
+  bool CopySingleFile(const std::string& source, const std::string& destination,
+                      const CopyOptions& options, const ItemChecks& checks);
 
   // Asks onError about one failure; ABORT without a call when it is empty.
   void ReportError(const std::string& path, CopyStage stage, int32_t code,

@@ -8,6 +8,7 @@
 
 #include "engine/core_engine.h"
 #include "engine/text.h"
+#include "engine/win32_file.h"
 #include "platform/win32.h"
 
 #include <chrono>
@@ -35,11 +36,14 @@ QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
 // the three sequences.
 QueueManager::~QueueManager() = default;
 
-void QueueManager::AddItem(QueueItem item) {
+void QueueManager::AddItem(QueueItem item) { AddListedItem(std::move(item), std::string()); }
+
+void QueueManager::AddListedItem(QueueItem item, std::string listedAt) {
   std::lock_guard<std::mutex> lock(mutex);
   items.push_back(std::move(item));
   statuses.push_back(ItemStatus::Pending);
   messages.emplace_back();
+  listedPaths.push_back(std::move(listedAt));
 }
 
 std::vector<QueueItem> QueueManager::GetItems() const {
@@ -109,6 +113,7 @@ bool QueueManager::Run() {
     processedBytes = 0;
     skippedFiles = 0;
   }
+  runSources.reset();
   CoreEngine engine([this](const ProgressInfo& info) { ForwardProgress(info); },
                     [this](const CopyError& error) { return ForwardError(error); },
                     controlFlags);
@@ -161,7 +166,11 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
     statuses[index] = ItemStatus::Skipped;
     return true;
   }
-  const bool copied = engine.CopySingleFile(item.source, item.destination, StandardCopyOptions());
+  ItemChecks checks;
+  checks.listedAt = listedPaths[index];
+  checks.isRunSource = [this](const FileIdentity& identity) { return IsRunSource(identity); };
+  const bool copied =
+      engine.CopySingleFile(item.source, item.destination, StandardCopyOptions(), checks);
   // A cancel seen here stops the run with the item still Running and
   // counted nowhere, even when its copy finished.
   if (CancelRequested()) return false;
@@ -176,6 +185,20 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
   }
   SetItemStatus(index, copied ? ItemStatus::Done : ItemStatus::Skipped);
   return true;
+}
+
+// Asked only for an existing destination with more than one name, so a run
+// that meets none opens no source twice. A source that is gone now is no
+// file a destination can share.
+bool QueueManager::IsRunSource(const FileIdentity& identity) {
+  if (!runSources) {
+    runSources.emplace();
+    for (const QueueItem& item : items) {
+      FileIdentity found;
+      if (!item.isDirectory && IdentityAt(item.source, found)) runSources->insert(found);
+    }
+  }
+  return runSources->count(identity) != 0;
 }
 
 // Creates the folders above a file item's copy; false, logged and noted on

@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace quillmere {
@@ -114,6 +117,9 @@ class QueueManager {
   bool CreateParentFolders(size_t index, const QueueItem& item);
   // False when the run must stop at a cancel seen right after the copy.
   bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine);
+  // Whether identity is that of a file item's source; the identities are
+  // found once per run, when first asked.
+  bool IsRunSource(const FileIdentity& identity);
 
   // Listing steps (source_listing.cpp).
   class TreeWalk;
@@ -126,12 +132,22 @@ class QueueManager {
   // What a folder's walk listed, queued only once the walk is done.
   struct Listing {
     std::vector<QueueItem> items;
+    // One per item: where the listing found a file item's source (FinalPathOf's
+    // form); empty when it is not to be checked.
+    std::vector<std::string> listedPaths;
     uint64_t files = 0;
     uint64_t bytes = 0;
+    void Add(QueueItem item, std::string listedAt = std::string()) {
+      items.push_back(std::move(item));
+      listedPaths.push_back(std::move(listedAt));
+    }
   };
   // Appends the items as Pending and raises the totals, in one section
   // under the mutex.
   void AppendListing(Listing listing);
+  // AddItem for a file item found at listedAt (FinalPathOf's form; empty
+  // when it is not to be checked).
+  void AddListedItem(QueueItem item, std::string listedAt);
 
   // One SKIP line for a file-system failure: the error's Windows code and
   // its message.
@@ -147,6 +163,11 @@ class QueueManager {
   std::atomic<uint64_t> failures{0};
   std::vector<ItemStatus> statuses;
   std::vector<std::string> messages;
+  // One per item, at the item's index: where the listing found a file
+  // item's source; empty for folders and for sources not checked.
+  std::vector<std::string> listedPaths;
+  // The identities of the file items' sources, for the current run.
+  std::optional<std::set<FileIdentity>> runSources;
   size_t currentIndex = 0;
   ProgressCallback onProgress;
   ErrorCallback onError;

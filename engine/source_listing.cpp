@@ -13,6 +13,7 @@
 
 #include "engine/text.h"
 #include "engine/tree_overlap.h"
+#include "engine/win32_file.h"
 #include "platform/win32.h"
 
 #include <filesystem>
@@ -78,8 +79,7 @@ class QueueManager::TreeWalk {
         sourcePath(sourcePath),
         destinationPath(destinationPath),
         overlapCheck(sourcePath, destinationPath) {
-    listing.items.push_back(
-        QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), 0, true});
+    listing.Add(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), 0, true});
   }
 
   // Opens the source folder; a failure, the user's own denial included, is
@@ -92,6 +92,7 @@ class QueueManager::TreeWalk {
       return false;
     }
     standingAt = source;
+    finalSourcePath = FinalPathAt(source);
     std::error_code canonicalError;
     const fs::path canonical = fs::weakly_canonical(sourcePath, canonicalError);
     haveCanonicalSource = !canonicalError && !canonical.empty();
@@ -152,14 +153,23 @@ class QueueManager::TreeWalk {
       return;
     }
     if (fs::is_directory(status)) {
-      listing.items.push_back(QueueItem{entryText, destination, 0, true});
+      listing.Add(QueueItem{entryText, destination, 0, true});
     } else if (fs::is_regular_file(status)) {
       const uint64_t size = entry.file_size(error);
       const uint64_t listedSize = error ? 0 : size;
       ++listing.files;
       listing.bytes += listedSize;
-      listing.items.push_back(QueueItem{entryText, destination, listedSize, false});
+      listing.Add(QueueItem{entryText, destination, listedSize, false},
+                  atWalkPlace ? ListedAt(walkRelative) : std::string());
     }
+  }
+
+  // Where an entry that is no link lies, in the form the copy's open is
+  // checked in: the source folder's final path, found once, and the walk's
+  // path below it. Every folder on the way was entered as a real folder.
+  std::string ListedAt(const fs::path& walkRelative) const {
+    if (finalSourcePath.empty()) return std::string();
+    return PathToUtf8(Utf8ToPath(finalSourcePath) / walkRelative);
   }
 
   // Every level below the source folder is a real folder entered by name,
@@ -231,6 +241,7 @@ class QueueManager::TreeWalk {
   std::vector<Level> levels;
   std::string standingAt;  // UTF-8 path of the last entry handed out
   bool haveCanonicalSource = false;  // found out once, when the walk opens
+  std::string finalSourcePath;       // FinalPathAt of the source; empty if unknown
 };
 
 bool QueueManager::AddSource(const std::string& source, const std::string& destination) {
@@ -253,7 +264,9 @@ bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& des
   const uint64_t size = fs::file_size(sourcePath, error);
   const uint64_t listedSize = error ? 0 : size;
   CountListedFile(listedSize);
-  AddItem(QueueItem{PathToUtf8(sourcePath), PathToUtf8(destinationPath), listedSize, false});
+  const std::string sourceText = PathToUtf8(sourcePath);
+  AddListedItem(QueueItem{sourceText, PathToUtf8(destinationPath), listedSize, false},
+                FinalPathAt(sourceText));
   return true;
 }
 
@@ -285,9 +298,12 @@ void QueueManager::AppendListing(Listing listing) {
   totalBytes += listing.bytes;
   if (items.empty()) {
     items = std::move(listing.items);
+    listedPaths = std::move(listing.listedPaths);
   } else {
     items.insert(items.end(), std::make_move_iterator(listing.items.begin()),
                  std::make_move_iterator(listing.items.end()));
+    listedPaths.insert(listedPaths.end(), std::make_move_iterator(listing.listedPaths.begin()),
+                       std::make_move_iterator(listing.listedPaths.end()));
   }
   statuses.resize(items.size(), ItemStatus::Pending);
   messages.resize(items.size());

@@ -45,6 +45,20 @@ struct ProgressInfo {
   double speed = 0.0;  // MiB/s over the interval since the previous report
 };
 
+// Which file an open handle reaches, whatever name or link it came by: the
+// volume's serial number and the file's index on it.
+struct FileIdentity {
+  uint32_t volume = 0;
+  uint64_t index = 0;
+};
+
+inline bool operator==(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+inline bool operator<(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume != b.volume ? a.volume < b.volume : a.index < b.index;
+}
+
 using ProgressCallback = std::function<void(const ProgressInfo&)>;
 using ErrorCallback = std::function<ErrorAction(const CopyError&)>;
 

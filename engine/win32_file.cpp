@@ -18,11 +18,17 @@ namespace {
 constexpr DWORD kSourceFlags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN;
 constexpr DWORD kDestinationFlags = FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING;
 constexpr DWORD kVerifyFlags = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL;
+// A handle for queries only: no access, so it takes no share claim and
+// needs no permission on the file; backup semantics let it open folders.
+constexpr DWORD kQueryShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kQueryFlags = FILE_FLAG_BACKUP_SEMANTICS;
+constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
 constexpr DWORD kFormatFlags =
     FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
 constexpr DWORD kUserDefaultLanguage = 0x0400;  // neutral language, default sublanguage
 constexpr uint32_t kFallbackSectorSize = 4096;
 constexpr DWORD kVolumePathUnits = 260;
+constexpr DWORD kFinalPathUnits = 260;  // grown when a path needs more
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
                 DWORD flags) {
@@ -47,17 +53,35 @@ BOOL MoveTo(HANDLE handle, uint64_t position) {
   return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN);
 }
 
+// Closes an opened handle and fails the open with code.
+OpenResult Refused(HANDLE handle, uint32_t code) {
+  CloseHandle(handle);
+  OpenResult refused;
+  refused.errorCode = code;
+  return refused;
+}
+
 // A copy reads and writes disk files only: a device, a pipe or a console
 // opened by name would be read as empty (or drained) or written onto. The
 // handle is closed and the open fails with ERROR_NOT_SUPPORTED before a byte
 // moves.
 OpenResult RequireDiskFile(OpenResult opened) {
   if (!opened.ok || GetFileType(opened.handle) == FILE_TYPE_DISK) return opened;
-  CloseHandle(opened.handle);
-  OpenResult refused;
-  refused.errorCode = ERROR_NOT_SUPPORTED;
-  return refused;
+  return Refused(opened.handle, ERROR_NOT_SUPPORTED);
 }
+
+// Only a file with another name can be another file of the caller's under
+// that name, so a file with one name costs nothing more than its facts.
+OpenResult RefuseProtected(OpenResult opened, const ProtectedFile& isProtected) {
+  FileFacts facts;
+  if (!GetFileFacts(opened.handle, facts)) return Refused(opened.handle, GetLastError());
+  if (facts.links > 1 && isProtected(facts.identity)) {
+    return Refused(opened.handle, ERROR_SHARING_VIOLATION);
+  }
+  return opened;
+}
+
+uint64_t Joined(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
 // Lengthens the file to size when it is shorter; never shortens it. A
 // failed lengthening is no failure: the writes extend the file anyway.
@@ -135,6 +159,51 @@ uint64_t GetFileSize64(const std::string& path) {
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+bool GetFileFacts(HANDLE handle, FileFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  facts.identity.volume = info.dwVolumeSerialNumber;
+  facts.identity.index = Joined(info.nFileIndexHigh, info.nFileIndexLow);
+  facts.links = info.nNumberOfLinks;
+  facts.size = Joined(info.nFileSizeHigh, info.nFileSizeLow);
+  facts.lastWrite = Joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
+// Asked in the native path form, so that on byte-path platforms names that
+// are not valid UTF-8 come back as they are.
+std::string FinalPathOf(HANDLE handle) {
+  std::filesystem::path::string_type text(kFinalPathUnits, 0);
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, &text[0], static_cast<DWORD>(text.size()), kFinalPathFlags);
+    if (length == 0) return std::string();
+    if (length < text.size()) {
+      text.resize(length);
+      return PathToUtf8(std::filesystem::path(text));
+    }
+    text.resize(length);
+  }
+}
+
+std::string FinalPathAt(const std::string& path) {
+  HANDLE handle = OpenFile(path, 0, kQueryShareMode, OPEN_EXISTING, kQueryFlags);
+  if (handle == INVALID_HANDLE_VALUE) return std::string();
+  std::string finalPath = FinalPathOf(handle);
+  CloseHandle(handle);
+  return finalPath;
+}
+
+bool IdentityAt(const std::string& path, FileIdentity& identity) {
+  HANDLE handle = OpenFile(path, 0, kQueryShareMode, OPEN_EXISTING, kQueryFlags);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileFacts facts;
+  const bool known = GetFileFacts(handle, facts);
+  CloseHandle(handle);
+  if (known) identity = facts.identity;
+  return known;
+}
+
 OpenResult OpenSource(const std::string& path) {
   return RequireDiskFile(ToOpenResult(
       OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags)));
@@ -145,9 +214,12 @@ OpenResult OpenSource(const std::string& path) {
 // file system without locks), emptying it here would destroy the source
 // before a byte of it was read. Each block then rewrites what was just read,
 // and only the final sizing, after the source's end, cuts the file.
-OpenResult OpenDestination(const std::string& path, uint64_t size) {
-  OpenResult result = RequireDiskFile(
-      ToOpenResult(OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags)));
+OpenResult OpenDestination(const std::string& path, uint64_t size,
+                           const ProtectedFile& isProtected) {
+  HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags);
+  const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
+  OpenResult result = RequireDiskFile(ToOpenResult(handle));
+  if (result.ok && existed && isProtected) result = RefuseProtected(result, isProtected);
   if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }
@@ -156,6 +228,8 @@ OpenResult OpenForVerify(const std::string& path) {
   return ToOpenResult(
       OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kVerifyFlags));
 }
+
+bool MoveToStart(HANDLE handle) { return MoveTo(handle, 0) != FALSE; }
 
 bool ReadChunk(HANDLE handle, void* buffer, uint32_t length, uint32_t& bytesRead,
                uint32_t& errorCode) {

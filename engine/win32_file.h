@@ -4,9 +4,11 @@
 // counts and Windows error codes.
 #pragma once
 
+#include "engine/types.h"
 #include "platform/win32.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quillmere {
@@ -39,6 +41,33 @@ uint32_t GetSectorSize(const std::string& path);
 // The file's size in bytes; 0 when it cannot be read. Opens no handle.
 uint64_t GetFileSize64(const std::string& path);
 
+// What an open handle tells of its file.
+struct FileFacts {
+  FileIdentity identity;
+  uint32_t links = 0;      // names the file has on its volume
+  uint64_t size = 0;       // bytes
+  uint64_t lastWrite = 0;  // 100 ns units since 1601
+};
+
+// Answers, for an existing file, whether it must not be written.
+using ProtectedFile = std::function<bool(const FileIdentity&)>;
+
+// One GetFileInformationByHandle. On false, GetLastWin32Error (called at
+// once) says why.
+bool GetFileFacts(HANDLE handle, FileFacts& facts);
+
+// The UTF-8 path by which the open file is reached now, every link and
+// mount on the way resolved (on Windows in the "\\?\C:\..." form). Empty
+// when the system cannot give it; GetLastWin32Error (called at once) says
+// why. Two results compare equal exactly when they name the same place.
+std::string FinalPathOf(HANDLE handle);
+// FinalPathOf for what path names now, a file or a folder, opened for
+// queries only; empty when it cannot be opened or asked.
+std::string FinalPathAt(const std::string& path);
+// The identity of the file path names now; false when it cannot be opened
+// for queries or asked.
+bool IdentityAt(const std::string& path, FileIdentity& identity);
+
 // Unbuffered sequential reading, shared with readers only. Anything but a
 // disk file (a device, a pipe) is refused with ERROR_NOT_SUPPORTED (50).
 OpenResult OpenSource(const std::string& path);
@@ -46,10 +75,16 @@ OpenResult OpenSource(const std::string& path);
 // positioned at 0. An existing file is never emptied or shortened here; it
 // is lengthened to size when shorter (a failed lengthening is no failure).
 // Anything but a disk file is refused with ERROR_NOT_SUPPORTED (50), before
-// a byte is written to it.
-OpenResult OpenDestination(const std::string& path, uint64_t size);
+// a byte is written to it. A file that existed and has more than one name
+// is offered to isProtected (when given) before anything changes; one it
+// names is refused with ERROR_SHARING_VIOLATION (32), untouched.
+OpenResult OpenDestination(const std::string& path, uint64_t size,
+                           const ProtectedFile& isProtected = ProtectedFile());
 // Buffered sequential reading, shared with readers only.
 OpenResult OpenForVerify(const std::string& path);
+
+// Moves the handle's position to the file's start.
+bool MoveToStart(HANDLE handle);
 
 // One ReadFile of length bytes. bytesRead is 0 at the end of the file.
 bool ReadChunk(HANDLE handle, void* buffer, uint32_t length, uint32_t& bytesRead,

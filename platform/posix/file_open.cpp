@@ -28,9 +28,12 @@ namespace {
 
 using posix_standin::FileObject;
 
-int AccessFlags(DWORD access) {
+int AccessFlags(DWORD access, DWORD disposition) {
   const bool read = (access & GENERIC_READ) != 0;
   const bool write = (access & GENERIC_WRITE) != 0;
+  // Windows opens a handle without access for queries only, whatever the
+  // file's permissions; O_PATH ignores creation, so only what exists.
+  if (!read && !write && disposition == OPEN_EXISTING) return O_PATH;
   if (read && write) return O_RDWR;
   return write ? O_WRONLY : O_RDONLY;
 }
@@ -173,13 +176,14 @@ HANDLE Fail(DWORD code) {
   return INVALID_HANDLE_VALUE;
 }
 
-// Everything after open(): refuse folders, claim share access, empty, set
-// the hints.
+// Everything after open(): refuse folders (unless asked for with backup
+// semantics), claim share access, empty, set the hints.
 DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition,
               DWORD flagsAndAttributes) {
   struct stat info;
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
-  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
+  const bool folderAllowed = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  if (S_ISDIR(info.st_mode) && !folderAllowed) return ERROR_ACCESS_DENIED;
   file.mode = info.st_mode;
   if (S_ISREG(info.st_mode)) {
     file.knownPosition = 0;
@@ -222,20 +226,21 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
     DWORD code = TrailingSeparatorCode(path, disposition);
     if (code != ERROR_SUCCESS) return Fail(code);
   }
-  flags |= AccessFlags(access) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  flags |= AccessFlags(access, disposition) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   if (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
   if (flagsAndAttributes & FILE_FLAG_NO_BUFFERING) flags |= O_DIRECT;
 
   auto file = std::make_unique<FileObject>();
-  file->readable = (flags & O_ACCMODE) != O_WRONLY;
-  file->writable = (flags & O_ACCMODE) != O_RDONLY;
+  const bool queryOnly = (flags & O_PATH) != 0;
+  file->readable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
+  file->writable = !queryOnly && (flags & O_ACCMODE) != O_RDONLY;
   bool existed = false;
   file->fd = OpenForAccess(nativePath, flags, TellsExistence(disposition), existed);
   if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
-  file->descriptorReadable = (flags & O_ACCMODE) != O_WRONLY;
+  file->descriptorReadable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
   // The open may have done without O_DIRECT; the descriptor says.
   const int status = ::fcntl(file->fd, F_GETFL);
-  file->directIo = status >= 0 && (status & O_DIRECT) != 0;
+  file->directIo = !queryOnly && status >= 0 && (status & O_DIRECT) != 0;
 
   DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);

@@ -66,6 +66,20 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0, GetFileExMaxInfoLevel };
 
+struct BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct OVERLAPPED;
@@ -92,9 +106,14 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define FILE_FLAG_WRITE_THROUGH 0x80000000u
 #define FILE_FLAG_NO_BUFFERING 0x20000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
 #define FILE_END 2u
+
+// ---- GetFinalPathNameByHandleW values --------------------------------------
+#define FILE_NAME_NORMALIZED 0x0u
+#define VOLUME_NAME_DOS 0x0u
 
 // ---- GetFileType values ----------------------------------------------------
 #define FILE_TYPE_UNKNOWN 0x0000u
@@ -175,7 +194,10 @@ HLOCAL LocalFree(HLOCAL memory);
 
 // ---- Files: file_api.cpp ---------------------------------------------------
 // Paths are taken either as UTF-16 (converted to UTF-8 for the system) or as
-// native bytes, which pass through unchanged.
+// native bytes, which pass through unchanged. A folder opens only with
+// FILE_FLAG_BACKUP_SEMANTICS (else 5, as on Windows). An existing file
+// opened with neither read nor write access is opened for queries only
+// (O_PATH): no permission on it is needed, and nothing is read or written.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode,
@@ -196,6 +218,19 @@ BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size);
 // FILE_TYPE_PIPE for a FIFO or socket; FILE_TYPE_UNKNOWN, with the last
 // error set, when the handle cannot be examined.
 DWORD GetFileType(HANDLE handle);
+// From the open file's status (fstat): the volume serial number is st_dev
+// folded to 32 bits, the file index st_ino, the links st_nlink, the times
+// the status's times in 100 ns units since 1601. A folder has
+// FILE_ATTRIBUTE_DIRECTORY, anything else FILE_ATTRIBUTE_NORMAL.
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info);
+// The path the open file is reached by now (its descriptor's link in
+// /proc/self/fd): absolute, with links resolved; flags must be 0. Windows'
+// buffer rule: the length without the terminator when it fits in length
+// units, else the units needed with the terminator; 0 with the last error
+// on failure. The UTF-16 form as on Windows; the native form gives the
+// path's bytes unchanged, as CreateFileW takes them.
+DWORD GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DWORD length, DWORD flags);
+DWORD GetFinalPathNameByHandleW(HANDLE handle, char* nativePath, DWORD length, DWORD flags);
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetFileAttributesExW(const char* nativePath, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length);

@@ -1,11 +1,13 @@
 // Files that change under the engine: a source that shrinks or grows after
-// it was measured, a destination altered before it is verified. And whether
+// it was measured or is written while it is read, a destination altered
+// before it is verified. And whether
 // the copy's writes bypass the page cache.
 #include "tests/engine/core/core_engine_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +37,25 @@ class CoreEngineChangingFiles : public CoreEngineTest {
           done = true;
           change();
         });
+  }
+
+  void ExpectCopyFailsWhenSourceIsRewritten(size_t rewrittenSize) {
+    MakeSource(3 * kSmallBlock);
+    const std::filesystem::path path = quillmere::Utf8ToPath(source);
+    std::filesystem::last_write_time(
+        path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+    fault_injection::SetWriteHook([path, rewrittenSize, done = false](const void*, DWORD) mutable {
+      if (done) return;
+      done = true;
+      testing_support::WriteBytes(path, testing_support::PatternBytes(rewrittenSize, 99));
+    });
+    EXPECT_FALSE(Copy(BlockOptions()));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].stage, quillmere::READ);
+    EXPECT_EQ(errors[0].path, source);
+    EXPECT_EQ(errors[0].code, 1006);
+    EXPECT_EQ(errors[0].message,
+              "File nguon da bi thay doi trong khi dang doc, ban sao khong dang tin cay");
   }
 
   std::vector<uint8_t> Head(const std::vector<uint8_t>& bytes, size_t length) {
@@ -137,6 +158,19 @@ TEST_F(CoreEngineChangingFiles, VerificationFindsDestinationLengthenedAfterWriti
 }
 
 #if QUILLMERE_POSIX_STANDIN
+// Another program writes the source while it is read, between two blocks
+// (the first write of the copy; on Windows the source's share mode keeps
+// such a writer out): rewritten in place at its size, or grown.
+// Its last-write time is set well back first, so that the rewrite moves it
+// however coarse the file system's clock.
+TEST_F(CoreEngineChangingFiles, SourceRewrittenWhileReadFailsAndIsNotVerified) {
+  ExpectCopyFailsWhenSourceIsRewritten(3 * kSmallBlock);
+}
+
+TEST_F(CoreEngineChangingFiles, SourceGrownWhileReadFailsAndIsNotVerified) {
+  ExpectCopyFailsWhenSourceIsRewritten(4 * kSmallBlock);
+}
+
 // Whether the volume takes unbuffered I/O: the stand-in falls back to
 // buffered handles where it does not.
 bool VolumeTakesDirectIo(const std::string& path) {
