@@ -107,7 +107,8 @@ class FileCopy {
   }
 
   bool OpenDestinationFile() {
-    return TakeOpened(OpenDestination(destination, size), destination, destinationHandle);
+    return TakeOpened(OpenDestination(destination, size, sourceHandle.get()), destination,
+                      destinationHandle);
   }
 
   // Gives an opened handle to its owner, or reports why the open failed.

@@ -8,6 +8,7 @@
 
 #include "engine/core_engine.h"
 #include "engine/text.h"
+#include "engine/win32_file.h"
 #include "platform/win32.h"
 
 #include <chrono>
@@ -35,6 +36,12 @@ std::string PathNotFoundMessage() {
 std::string MessageOf(const std::error_code& error, int32_t code) {
   if (QUILLMERE_POSIX_STANDIN) return error.message();
   return std::system_category().message(code);
+}
+
+// The folder that holds a folder to be made; "D/" names the folder D.
+fs::path FolderAbove(fs::path folder) {
+  while (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
+  return folder.parent_path();
 }
 
 }  // namespace
@@ -163,13 +170,20 @@ void QueueManager::WaitWhilePaused() const {
 }
 
 // A folder that exists already is no failure; a folder that cannot be made
-// is logged and noted on the item, which still ends Done.
+// is logged and noted on the item, which still ends Done. The folder itself
+// takes its permissions from its source folder where the platform carries
+// them over; missing folders above it have no source and are made as usual.
 void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
   std::error_code error;
-  fs::create_directories(Utf8ToPath(item.destination), error);
+  const fs::path above = FolderAbove(Utf8ToPath(item.destination));
+  if (!above.empty()) fs::create_directories(above, error);
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
     SetItemMessage(index, MessageOf(error, Win32CodeOf(error)));
+  } else if (const uint32_t code = CreateFolderFrom(item.source, item.destination); code != 0) {
+    const std::string message = FormatWin32Error(static_cast<int32_t>(code));
+    LogError(item.destination, CREATE_DIR, static_cast<int32_t>(code), message);
+    SetItemMessage(index, message);
   }
   SetItemStatus(index, ItemStatus::Done);
 }

@@ -1,6 +1,7 @@
 // The engine's file primitives over the Windows file API (platform/win32.h).
 #include "engine/win32_file.h"
 
+#include "engine/device_path.h"
 #include "engine/text.h"
 
 #include <cstddef>
@@ -25,9 +26,10 @@ constexpr uint32_t kFallbackSectorSize = 4096;
 constexpr DWORD kVolumePathUnits = 260;
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
-                DWORD flags) {
+                DWORD flags, HANDLE templateFile = nullptr) {
   std::filesystem::path native = Utf8ToPath(path);
-  return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags, nullptr);
+  return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags,
+                     templateFile);
 }
 
 OpenResult ToOpenResult(HANDLE handle) {
@@ -47,16 +49,30 @@ BOOL MoveTo(HANDLE handle, uint64_t position) {
   return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN);
 }
 
-// A copy reads and writes disk files only: a device, a pipe or a console
-// opened by name would be read as empty (or drained) or written onto. The
-// handle is closed and the open fails with ERROR_NOT_SUPPORTED before a byte
-// moves.
-OpenResult RequireDiskFile(OpenResult opened) {
-  if (!opened.ok || GetFileType(opened.handle) == FILE_TYPE_DISK) return opened;
-  CloseHandle(opened.handle);
+OpenResult NotSupported() {
   OpenResult refused;
   refused.errorCode = ERROR_NOT_SUPPORTED;
   return refused;
+}
+
+// A copy reads and writes disk files only: a device, a pipe or a console
+// opened by name would be read as empty (or drained) or written onto, and a
+// whole volume or disk, which GetFileType calls a disk file, would be read
+// raw or overwritten from its first sector. The handle is closed and the
+// open fails with ERROR_NOT_SUPPORTED before a byte moves.
+OpenResult RequireDiskFile(OpenResult opened) {
+  if (!opened.ok || (GetFileType(opened.handle) == FILE_TYPE_DISK &&
+                     !IsVolumeOrDiskHandle(opened.handle))) {
+    return opened;
+  }
+  CloseHandle(opened.handle);
+  return NotSupported();
+}
+
+// A volume or disk named as such is refused before it is opened at all;
+// the check of the opened handle catches the ways there through links.
+bool IsRawDevicePath(const std::string& path) {
+  return QUILLMERE_DEVICE_PATHS && NamesRawDevice(path);
 }
 
 // Lengthens the file to size when it is shorter; never shortens it. A
@@ -136,6 +152,7 @@ uint64_t GetFileSize64(const std::string& path) {
 }
 
 OpenResult OpenSource(const std::string& path) {
+  if (IsRawDevicePath(path)) return NotSupported();
   return RequireDiskFile(ToOpenResult(
       OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags)));
 }
@@ -145,9 +162,10 @@ OpenResult OpenSource(const std::string& path) {
 // file system without locks), emptying it here would destroy the source
 // before a byte of it was read. Each block then rewrites what was just read,
 // and only the final sizing, after the source's end, cuts the file.
-OpenResult OpenDestination(const std::string& path, uint64_t size) {
-  OpenResult result = RequireDiskFile(
-      ToOpenResult(OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags)));
+OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source) {
+  if (IsRawDevicePath(path)) return NotSupported();
+  OpenResult result = RequireDiskFile(ToOpenResult(OpenFile(
+      path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags, PermissionTemplate(source))));
   if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }
@@ -181,6 +199,16 @@ bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t secto
   errorCode = 0;
   bytesWritten = count < length ? static_cast<uint32_t>(count) : length;
   return true;
+}
+
+uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path) {
+  const std::filesystem::path model = Utf8ToPath(sourceFolder);
+  const std::filesystem::path folder = Utf8ToPath(path);
+  if (CreateFolderLike(model.c_str(), folder.c_str())) return 0;
+  const DWORD code = GetLastError();
+  std::error_code ignored;
+  if (code == ERROR_ALREADY_EXISTS && std::filesystem::is_directory(folder, ignored)) return 0;
+  return code;
 }
 
 bool SetFinalSize(const std::string& path, uint64_t size) {

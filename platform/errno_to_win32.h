@@ -42,6 +42,10 @@ inline constexpr ErrnoCode kErrnoToCode[] = {
     {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
     {EEXIST, ERROR_FILE_EXISTS},
     {EBADF, ERROR_INVALID_HANDLE},
+#ifdef ELOOP
+    // Too many links to follow, or a link that may not be followed.
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+#endif
 };
 
 }  // namespace win32_errno_detail

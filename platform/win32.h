@@ -34,10 +34,44 @@
 #define QUILLMERE_WIDE_COMMAND_LINE 1
 // The GLFW window's native handle, the pickers' owner, is a Win32 HWND.
 #define QUILLMERE_NATIVE_WINDOW_X11 0
+// Paths that begin "\\.\" or "\\?\" reach the system's device namespace.
+#define QUILLMERE_DEVICE_PATHS 1
 
 #include <string>
 // A Windows font path names its font file as it stands.
 inline std::string LocalFontFile(const std::string& windowsFontPath) { return windowsFontPath; }
+
+// Whether a handle that GetFileType calls a disk file is open on a whole
+// volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
+// that leads there) instead of a file. A volume or disk answers these
+// queries; a file system refuses them on its files' handles. Neither needs
+// any access right, so a handle opened only for writing is asked too. The
+// last error is left as it was.
+inline bool IsVolumeOrDiskHandle(HANDLE handle) {
+  constexpr DWORD kStorageDeviceNumber = 0x002D1080;  // IOCTL_STORAGE_GET_DEVICE_NUMBER
+  constexpr DWORD kVolumeDiskExtents = 0x00560000;    // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+  const DWORD lastError = GetLastError();
+  bool device = false;
+  for (DWORD query : {kStorageDeviceNumber, kVolumeDiskExtents}) {
+    alignas(8) BYTE answer[64];
+    DWORD returned = 0;
+    // A volume on several disks needs a longer answer than this one.
+    device = DeviceIoControl(handle, query, nullptr, 0, answer, sizeof answer, &returned,
+                             nullptr) != FALSE ||
+             GetLastError() == ERROR_MORE_DATA;
+    if (device) break;
+  }
+  SetLastError(lastError);
+  return device;
+}
+
+// A copy's new files and folders need no template here: Windows gives them
+// their folder's security, and a template would carry its attributes
+// (read-only, hidden, compressed) over, which a copy must not.
+inline HANDLE PermissionTemplate(HANDLE) { return nullptr; }
+inline BOOL CreateFolderLike(LPCWSTR, LPCWSTR newFolder) {
+  return CreateDirectoryW(newFolder, nullptr);
+}
 
 #else
 
@@ -53,6 +87,23 @@ inline std::string LocalFontFile(const std::string& windowsFontPath) { return wi
 #define QUILLMERE_WIDE_COMMAND_LINE 0
 // The GLFW window's native handle, the pickers' owner, is an X11 window id.
 #define QUILLMERE_NATIVE_WINDOW_X11 1
+
+// "\\.\" has no meaning here: a backslash is an ordinary byte of a name.
+#define QUILLMERE_DEVICE_PATHS 0
+
+// The stand-in's GetFileType already calls block and character devices
+// what they are, so a handle it calls a disk file is a file.
+inline bool IsVolumeOrDiskHandle(HANDLE) { return false; }
+
+// CreateFileW's template for a file copied from source: the stand-in gives
+// the new file, for group and others, no more than the source's permission
+// bits, so a private file's copy is never readable by others.
+inline HANDLE PermissionTemplate(HANDLE source) { return source; }
+// Creates one folder with, for group and others, no more than the template
+// folder's permission bits (the owner may always fill it).
+inline BOOL CreateFolderLike(const char* templateFolder, const char* newFolder) {
+  return CreateDirectoryExW(templateFolder, newFolder, nullptr);
+}
 
 #endif
 

@@ -52,6 +52,7 @@ constexpr ErrnoCode kCodeToErrno[] = {
     {EILSEQ, ERROR_NO_UNICODE_TRANSLATION},
     {EIO, ERROR_IO_DEVICE},
     {EDQUOT, ERROR_DISK_QUOTA_EXCEEDED},
+    {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
 };
 
 bool ErrnoForCode(DWORD code, int& errnoValue) {

@@ -129,6 +129,7 @@ typedef OVERLAPPED* LPOVERLAPPED;
 #define ERROR_FILENAME_EXCED_RANGE 206u
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #define ERROR_IO_DEVICE 1117u
+#define ERROR_CANT_RESOLVE_FILENAME 1921u
 #define ERROR_DISK_QUOTA_EXCEEDED 1295u
 
 // ---- FormatMessageW values -------------------------------------------------
@@ -158,7 +159,11 @@ HLOCAL LocalFree(HLOCAL memory);
 
 // ---- Files: file_api.cpp ---------------------------------------------------
 // Paths are taken either as UTF-16 (converted to UTF-8 for the system) or as
-// native bytes, which pass through unchanged.
+// native bytes, which pass through unchanged. A file CreateFileW creates
+// takes, for group and others, no more than templateFile's permission bits
+// (a file handle, or null for the usual 0666), minus the umask. A link to
+// nowhere is not created through: the open fails with
+// ERROR_CANT_RESOLVE_FILENAME.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode,
@@ -179,6 +184,15 @@ BOOL GetFileSizeEx(HANDLE handle, PLARGE_INTEGER size);
 // FILE_TYPE_PIPE for a FIFO or socket; FILE_TYPE_UNKNOWN, with the last
 // error set, when the handle cannot be examined.
 DWORD GetFileType(HANDLE handle);
+// Creates one folder whose permission bits are the template folder's for
+// group and others (no more than 0777 minus the umask) and rwx for the
+// owner, so that the copy of a folder its owner may not write can still be
+// filled. ERROR_ALREADY_EXISTS when the name is taken; the code for what
+// went wrong with the template when it cannot be examined.
+BOOL CreateDirectoryExW(LPCWSTR templateFolder, LPCWSTR newFolder,
+                        LPSECURITY_ATTRIBUTES security);
+BOOL CreateDirectoryExW(const char* templateNative, const char* newNative,
+                        LPSECURITY_ATTRIBUTES security);
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetFileAttributesExW(const char* nativePath, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length);
