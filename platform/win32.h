@@ -43,16 +43,17 @@ inline std::string LocalFontFile(const std::string& windowsFontPath) { return wi
 
 // Whether a handle that GetFileType calls a disk file is open on a whole
 // volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
-// that leads there) instead of a file. A volume or disk answers these
-// queries; a file system refuses them on its files' handles. Neither needs
-// any access right, so a handle opened only for writing is asked too. The
-// last error is left as it was.
+// that leads there) instead of a file. A volume tells its extents on disk,
+// a disk its geometry; a file system refuses both on its files' handles.
+// (The storage device number is no such test: Wine gives it for files too.)
+// Neither query needs an access right, so a handle opened only for writing
+// is asked too. The last error is left as it was.
 inline bool IsVolumeOrDiskHandle(HANDLE handle) {
-  constexpr DWORD kStorageDeviceNumber = 0x002D1080;  // IOCTL_STORAGE_GET_DEVICE_NUMBER
-  constexpr DWORD kVolumeDiskExtents = 0x00560000;    // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+  constexpr DWORD kVolumeDiskExtents = 0x00560000;  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+  constexpr DWORD kDiskGeometry = 0x00070000;       // IOCTL_DISK_GET_DRIVE_GEOMETRY
   const DWORD lastError = GetLastError();
   bool device = false;
-  for (DWORD query : {kStorageDeviceNumber, kVolumeDiskExtents}) {
+  for (DWORD query : {kVolumeDiskExtents, kDiskGeometry}) {
     alignas(8) BYTE answer[64];
     DWORD returned = 0;
     // A volume on several disks needs a longer answer than this one.
