@@ -206,9 +206,10 @@ uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& pa
   const std::filesystem::path folder = Utf8ToPath(path);
   if (CreateFolderLike(model.c_str(), folder.c_str())) return 0;
   const DWORD code = GetLastError();
+  // Not always ERROR_ALREADY_EXISTS for a folder that is there: Windows
+  // denies access to a drive's root.
   std::error_code ignored;
-  if (code == ERROR_ALREADY_EXISTS && std::filesystem::is_directory(folder, ignored)) return 0;
-  return code;
+  return std::filesystem::is_directory(folder, ignored) ? 0 : code;
 }
 
 bool SetFinalSize(const std::string& path, uint64_t size) {

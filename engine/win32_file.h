@@ -68,7 +68,7 @@ bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t secto
 // Creates the folder path (the folder above it must exist) with its
 // permissions taken from sourceFolder where the platform carries them over
 // (platform/win32.h's CreateFolderLike). 0 when it was made or is a folder
-// already, else the Windows code.
+// already, else the Windows code of the failed creation.
 uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path);
 
 // Opens the file anew without sharing, sets its end at size and closes it.
