@@ -168,7 +168,8 @@ class FileCopy {
   }
 
   bool OpenDestinationFile() {
-    return TakeOpened(OpenDestination(destination, size, checks.isRunSource), destination,
+    return TakeOpened(OpenDestination(destination, size, sourceHandle.get(), checks.isRunSource),
+                      destination,
                       destinationHandle);
   }
 

@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::chrono::milliseconds kPausePoll{50};
 
+// The folder that holds a folder to be made; "D/" names the folder D.
+fs::path FolderAbove(fs::path folder) {
+  while (!folder.has_filename() && folder.has_relative_path()) folder = folder.parent_path();
+  return folder.parent_path();
+}
+
 }  // namespace
 
 QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
@@ -147,13 +153,20 @@ void QueueManager::WaitWhilePaused() const {
 }
 
 // A folder that exists already is no failure; a folder that cannot be made
-// is logged and noted on the item, which still ends Done.
+// is logged and noted on the item, which still ends Done. The folder itself
+// takes its permissions from its source folder where the platform carries
+// them over; missing folders above it have no source and are made as usual.
 void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
   std::error_code error;
-  fs::create_directories(Utf8ToPath(item.destination), error);
+  const fs::path above = FolderAbove(Utf8ToPath(item.destination));
+  if (!above.empty()) fs::create_directories(above, error);
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
     SetItemMessage(index, DescribeLibraryError(error).message);
+  } else if (const uint32_t code = CreateFolderFrom(item.source, item.destination); code != 0) {
+    const std::string message = FormatWin32Error(static_cast<int32_t>(code));
+    LogError(item.destination, CREATE_DIR, static_cast<int32_t>(code), message);
+    SetItemMessage(index, message);
   }
   SetItemStatus(index, ItemStatus::Done);
 }

@@ -1,6 +1,7 @@
 // The engine's file primitives over the Windows file API (platform/win32.h).
 #include "engine/win32_file.h"
 
+#include "engine/device_path.h"
 #include "engine/text.h"
 
 #include <cstddef>
@@ -31,9 +32,10 @@ constexpr DWORD kVolumePathUnits = 260;
 constexpr DWORD kFinalPathUnits = 260;  // grown when a path needs more
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
-                DWORD flags) {
+                DWORD flags, HANDLE templateFile = nullptr) {
   std::filesystem::path native = Utf8ToPath(path);
-  return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags, nullptr);
+  return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags,
+                     templateFile);
 }
 
 OpenResult ToOpenResult(HANDLE handle) {
@@ -61,13 +63,29 @@ OpenResult Refused(HANDLE handle, uint32_t code) {
   return refused;
 }
 
+OpenResult NotSupported() {
+  OpenResult refused;
+  refused.errorCode = ERROR_NOT_SUPPORTED;
+  return refused;
+}
+
 // A copy reads and writes disk files only: a device, a pipe or a console
-// opened by name would be read as empty (or drained) or written onto. The
-// handle is closed and the open fails with ERROR_NOT_SUPPORTED before a byte
-// moves.
+// opened by name would be read as empty (or drained) or written onto, and a
+// whole volume or disk, which GetFileType calls a disk file, would be read
+// raw or overwritten from its first sector. The handle is closed and the
+// open fails with ERROR_NOT_SUPPORTED before a byte moves.
 OpenResult RequireDiskFile(OpenResult opened) {
-  if (!opened.ok || GetFileType(opened.handle) == FILE_TYPE_DISK) return opened;
+  if (!opened.ok || (GetFileType(opened.handle) == FILE_TYPE_DISK &&
+                     !IsVolumeOrDiskHandle(opened.handle))) {
+    return opened;
+  }
   return Refused(opened.handle, ERROR_NOT_SUPPORTED);
+}
+
+// A volume or disk named as such is refused before it is opened at all;
+// the check of the opened handle catches the ways there through links.
+bool IsRawDevicePath(const std::string& path) {
+  return QUILLMERE_DEVICE_PATHS && NamesRawDevice(path);
 }
 
 // Only a file with another name can be another file of the caller's under
@@ -205,6 +223,7 @@ bool IdentityAt(const std::string& path, FileIdentity& identity) {
 }
 
 OpenResult OpenSource(const std::string& path) {
+  if (IsRawDevicePath(path)) return NotSupported();
   return RequireDiskFile(ToOpenResult(
       OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, kSourceFlags)));
 }
@@ -214,9 +233,11 @@ OpenResult OpenSource(const std::string& path) {
 // file system without locks), emptying it here would destroy the source
 // before a byte of it was read. Each block then rewrites what was just read,
 // and only the final sizing, after the source's end, cuts the file.
-OpenResult OpenDestination(const std::string& path, uint64_t size,
+OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source,
                            const ProtectedFile& isProtected) {
-  HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags);
+  if (IsRawDevicePath(path)) return NotSupported();
+  HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags,
+                           PermissionTemplate(source));
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
   if (result.ok && existed && isProtected) result = RefuseProtected(result, isProtected);
@@ -255,6 +276,17 @@ bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t secto
   errorCode = 0;
   bytesWritten = count < length ? static_cast<uint32_t>(count) : length;
   return true;
+}
+
+uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path) {
+  const std::filesystem::path model = Utf8ToPath(sourceFolder);
+  const std::filesystem::path folder = Utf8ToPath(path);
+  if (CreateFolderLike(model.c_str(), folder.c_str())) return 0;
+  const DWORD code = GetLastError();
+  // Not always ERROR_ALREADY_EXISTS for a folder that is there: Windows
+  // denies access to a drive's root.
+  std::error_code ignored;
+  return std::filesystem::is_directory(folder, ignored) ? 0 : code;
 }
 
 bool SetFinalSize(const std::string& path, uint64_t size) {

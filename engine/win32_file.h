@@ -69,16 +69,20 @@ std::string FinalPathAt(const std::string& path);
 bool IdentityAt(const std::string& path, FileIdentity& identity);
 
 // Unbuffered sequential reading, shared with readers only. Anything but a
-// disk file (a device, a pipe) is refused with ERROR_NOT_SUPPORTED (50).
+// disk file (a device, a pipe, a whole volume or disk) is refused with
+// ERROR_NOT_SUPPORTED (50).
 OpenResult OpenSource(const std::string& path);
 // Opened, or created, for exclusive unbuffered write-through writing and
 // positioned at 0. An existing file is never emptied or shortened here; it
 // is lengthened to size when shorter (a failed lengthening is no failure).
 // Anything but a disk file is refused with ERROR_NOT_SUPPORTED (50), before
-// a byte is written to it. A file that existed and has more than one name
-// is offered to isProtected (when given) before anything changes; one it
-// names is refused with ERROR_SHARING_VIOLATION (32), untouched.
-OpenResult OpenDestination(const std::string& path, uint64_t size,
+// a byte is written to it. A file it creates takes its permissions from
+// source (the open source handle, or null) where the platform carries them
+// over (platform/win32.h's PermissionTemplate); an existing file keeps its
+// own. A file that existed and has more than one name is offered to
+// isProtected (when given) before anything changes; one it names is refused
+// with ERROR_SHARING_VIOLATION (32), untouched.
+OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source = nullptr,
                            const ProtectedFile& isProtected = ProtectedFile());
 // Buffered sequential reading, shared with readers only.
 OpenResult OpenForVerify(const std::string& path);
@@ -95,6 +99,12 @@ bool ReadChunk(HANDLE handle, void* buffer, uint32_t length, uint32_t& bytesRead
 // buffer must reach to the raised length.
 bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t sectorSize,
                 uint32_t& bytesWritten, uint32_t& errorCode);
+
+// Creates the folder path (the folder above it must exist) with its
+// permissions taken from sourceFolder where the platform carries them over
+// (platform/win32.h's CreateFolderLike). 0 when it was made or is a folder
+// already, else the Windows code of the failed creation.
+uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path);
 
 // Opens the file anew without sharing, sets its end at size and closes it.
 // On false, GetLastWin32Error (called at once) gives the failed step's code.

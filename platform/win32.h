@@ -34,6 +34,8 @@
 #define QUILLMERE_WIDE_COMMAND_LINE 1
 // The GLFW window's native handle, the pickers' owner, is a Win32 HWND.
 #define QUILLMERE_NATIVE_WINDOW_X11 0
+// Paths that begin "\\.\" or "\\?\" reach the system's device namespace.
+#define QUILLMERE_DEVICE_PATHS 1
 
 #include <string>
 // A Windows font path names its font file as it stands.
@@ -41,6 +43,38 @@ inline std::string LocalFontFile(const std::string& windowsFontPath) { return wi
 
 // A write to a pipe nobody reads any more only fails here; nothing to set.
 inline void IgnoreBrokenPipes() {}
+// Whether a handle that GetFileType calls a disk file is open on a whole
+// volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
+// that leads there) instead of a file. A volume tells its extents on disk,
+// a disk its geometry; a file system refuses both on its files' handles.
+// (The storage device number is no such test: Wine gives it for files too.)
+// Neither query needs an access right, so a handle opened only for writing
+// is asked too. The last error is left as it was.
+inline bool IsVolumeOrDiskHandle(HANDLE handle) {
+  constexpr DWORD kVolumeDiskExtents = 0x00560000;  // IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS
+  constexpr DWORD kDiskGeometry = 0x00070000;       // IOCTL_DISK_GET_DRIVE_GEOMETRY
+  const DWORD lastError = GetLastError();
+  bool device = false;
+  for (DWORD query : {kVolumeDiskExtents, kDiskGeometry}) {
+    alignas(8) BYTE answer[64];
+    DWORD returned = 0;
+    // A volume on several disks needs a longer answer than this one.
+    device = DeviceIoControl(handle, query, nullptr, 0, answer, sizeof answer, &returned,
+                             nullptr) != FALSE ||
+             GetLastError() == ERROR_MORE_DATA;
+    if (device) break;
+  }
+  SetLastError(lastError);
+  return device;
+}
+
+// A copy's new files and folders need no template here: Windows gives them
+// their folder's security, and a template would carry its attributes
+// (read-only, hidden, compressed) over, which a copy must not.
+inline HANDLE PermissionTemplate(HANDLE) { return nullptr; }
+inline BOOL CreateFolderLike(LPCWSTR, LPCWSTR newFolder) {
+  return CreateDirectoryW(newFolder, nullptr);
+}
 
 #else
 
@@ -63,6 +97,22 @@ inline void IgnoreBrokenPipes() {}
 // default; ignored, the write fails with EPIPE instead, as it does on
 // Windows, and a closed output never cuts a copy short.
 inline void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+// "\\.\" has no meaning here: a backslash is an ordinary byte of a name.
+#define QUILLMERE_DEVICE_PATHS 0
+
+// The stand-in's GetFileType already calls block and character devices
+// what they are, so a handle it calls a disk file is a file.
+inline bool IsVolumeOrDiskHandle(HANDLE) { return false; }
+
+// CreateFileW's template for a file copied from source: the stand-in gives
+// the new file, for group and others, no more than the source's permission
+// bits, so a private file's copy is never readable by others.
+inline HANDLE PermissionTemplate(HANDLE source) { return source; }
+// Creates one folder with, for group and others, no more than the template
+// folder's permission bits (the owner may always fill it).
+inline BOOL CreateFolderLike(const char* templateFolder, const char* newFolder) {
+  return CreateDirectoryExW(templateFolder, newFolder, nullptr);
+}
 
 #endif
 

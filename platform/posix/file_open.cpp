@@ -9,6 +9,11 @@
 // As on Windows, CREATE_ALWAYS and OPEN_ALWAYS leave ERROR_ALREADY_EXISTS as
 // the last error when the file was there, and a name that ends in a
 // separator is no file name (ERROR_INVALID_NAME) unless it names a folder.
+//
+// A file the open creates takes, for group and others, no more than the
+// template handle's permission bits (the umask still applies), in the
+// creating call itself: a copy of a private file is never readable by others,
+// not even for a moment. The owner keeps reading and writing.
 #include "platform/posix/file_object.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/share_lock.h"
@@ -62,14 +67,14 @@ bool TellsExistence(DWORD disposition) {
 // One open(), repeated over EINTR. Under the seam's RefuseDirectIo an
 // O_DIRECT open does what it does on a file system without direct I/O: it
 // opens (and creates) the file, then fails with EINVAL.
-int OpenOnce(const char* path, int flags) {
+int OpenOnce(const char* path, int flags, mode_t mode) {
 #if QUILLMERE_FAULT_SEAM
   const bool refuseDirect = (flags & O_DIRECT) != 0 && fault_injection::detail::DirectIoRefused();
   if (refuseDirect) flags &= ~O_DIRECT;
 #endif
   int fd;
   do {
-    fd = ::open(path, flags, 0666);
+    fd = ::open(path, flags, mode);
   } while (fd < 0 && errno == EINTR);
 #if QUILLMERE_FAULT_SEAM
   if (refuseDirect && fd >= 0) {
@@ -87,35 +92,37 @@ int OpenOnce(const char* path, int flags) {
 // so has created it: the second attempt opens that file (not a link put in
 // its place) instead of failing on it as existing, and creates only where
 // the file is not there (the first attempt failed before making it).
-int OpenNative(const char* path, int flags) {
-  int fd = OpenOnce(path, flags);
+int OpenNative(const char* path, int flags, mode_t mode) {
+  int fd = OpenOnce(path, flags, mode);
   if (fd >= 0 || errno != EINVAL || (flags & O_DIRECT) == 0) return fd;
   flags &= ~O_DIRECT;
   constexpr int kExclusive = O_CREAT | O_EXCL;
   if ((flags & kExclusive) == kExclusive) {
-    fd = OpenOnce(path, (flags & ~kExclusive) | O_NOFOLLOW);
+    fd = OpenOnce(path, (flags & ~kExclusive) | O_NOFOLLOW, mode);
     if (fd >= 0 || errno != ENOENT) return fd;
   }
-  return OpenOnce(path, flags);
+  return OpenOnce(path, flags, mode);
 }
 
 // Opens or creates the file and says whether it was there: exclusive
 // creation first, then an open of what is there. A name that keeps coming
-// and going (or a link to nowhere) is in the end opened with plain O_CREAT
-// and counts as new.
-int OpenTellingExistence(const char* path, int flags, bool& existed) {
+// and going is in the end opened with plain O_CREAT and counts as new. A
+// link to nowhere also ends there, and is refused (ELOOP) rather than
+// followed: creating its target would write outside the folder the caller
+// named.
+int OpenTellingExistence(const char* path, int flags, mode_t mode, bool& existed) {
   constexpr int kAttempts = 4;
   existed = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    int fd = OpenNative(path, flags | O_CREAT | O_EXCL);
+    int fd = OpenNative(path, flags | O_CREAT | O_EXCL, mode);
     if (fd >= 0 || errno != EEXIST) return fd;
-    fd = OpenNative(path, flags);
+    fd = OpenNative(path, flags, mode);
     if (fd >= 0 || errno != ENOENT) {
       existed = true;
       return fd;
     }
   }
-  return OpenNative(path, flags | O_CREAT);
+  return OpenNative(path, flags | O_CREAT | O_NOFOLLOW, mode);
 }
 
 bool IsFolderPath(const std::string& path) {
@@ -142,8 +149,10 @@ bool EmptiesAfterLock(DWORD disposition) {
   return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
 
-int OpenForDisposition(const char* path, int flags, bool tellsExistence, bool& existed) {
-  return tellsExistence ? OpenTellingExistence(path, flags, existed) : OpenNative(path, flags);
+int OpenForDisposition(const char* path, int flags, mode_t mode, bool tellsExistence,
+                       bool& existed) {
+  return tellsExistence ? OpenTellingExistence(path, flags, mode, existed)
+                        : OpenNative(path, flags, mode);
 }
 
 // A handle that may only write is opened for reading too where the file
@@ -151,16 +160,17 @@ int OpenForDisposition(const char* path, int flags, bool tellsExistence, bool& e
 // open for reading; ReadFile still refuses it. Where reading is not allowed
 // the share code opens a second description for the marks. flags ends with
 // the access mode the open used.
-int OpenForAccess(const char* path, int& flags, bool tellsExistence, bool& existed) {
+int OpenForAccess(const char* path, int& flags, mode_t mode, bool tellsExistence,
+                  bool& existed) {
   if ((flags & O_ACCMODE) != O_WRONLY) {
-    return OpenForDisposition(path, flags, tellsExistence, existed);
+    return OpenForDisposition(path, flags, mode, tellsExistence, existed);
   }
   const int writeOnly = flags;
   flags = (flags & ~O_ACCMODE) | O_RDWR;
-  int fd = OpenForDisposition(path, flags, tellsExistence, existed);
+  int fd = OpenForDisposition(path, flags, mode, tellsExistence, existed);
   if (fd >= 0 || (errno != EACCES && errno != EPERM)) return fd;
   flags = writeOnly;
-  return OpenForDisposition(path, flags, tellsExistence, existed);
+  return OpenForDisposition(path, flags, mode, tellsExistence, existed);
 }
 
 // Opened O_NONBLOCK so that a FIFO cannot hang the open. A regular file
@@ -174,6 +184,23 @@ void MakeBlocking(int fd) {
 HANDLE Fail(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
+}
+
+// The mode a new file is created with: read and write for everyone, as
+// usual, but for group and others no more than the template file has. False,
+// with the last error set, for a template that is no open file.
+bool CreationMode(HANDLE templateFile, mode_t& mode) {
+  mode = 0666;
+  if (templateFile == nullptr) return true;
+  FileObject* model = posix_standin::FileFromHandle(templateFile);
+  struct stat info;
+  if (model == nullptr) return false;
+  if (::fstat(model->fd, &info) != 0) {
+    posix_standin::SetLastErrorFromErrno(errno);
+    return false;
+  }
+  mode &= S_IRWXU | (info.st_mode & (S_IRWXG | S_IRWXO));
+  return true;
 }
 
 // Everything after open(): refuse folders (unless asked for with backup
@@ -211,7 +238,7 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
 }  // namespace
 
 HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
-                   DWORD disposition, DWORD flagsAndAttributes, HANDLE) {
+                   DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
   if (nativePath == nullptr) return Fail(ERROR_INVALID_PARAMETER);
 #if QUILLMERE_FAULT_SEAM
   fault_injection::detail::RunOpenHook(nativePath, access);
@@ -221,6 +248,8 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
+  mode_t mode = 0;
+  if (!CreationMode(templateFile, mode)) return INVALID_HANDLE_VALUE;
   std::string path = nativePath;
   if (!path.empty() && path.back() == '/') {
     DWORD code = TrailingSeparatorCode(path, disposition);
@@ -235,7 +264,7 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   file->readable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
   file->writable = !queryOnly && (flags & O_ACCMODE) != O_RDONLY;
   bool existed = false;
-  file->fd = OpenForAccess(nativePath, flags, TellsExistence(disposition), existed);
+  file->fd = OpenForAccess(nativePath, flags, mode, TellsExistence(disposition), existed);
   if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->descriptorReadable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
   // The open may have done without O_DIRECT; the descriptor says.

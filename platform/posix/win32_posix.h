@@ -198,6 +198,10 @@ HLOCAL LocalFree(HLOCAL memory);
 // FILE_FLAG_BACKUP_SEMANTICS (else 5, as on Windows). An existing file
 // opened with neither read nor write access is opened for queries only
 // (O_PATH): no permission on it is needed, and nothing is read or written.
+// A file CreateFileW creates takes, for group and others, no more than templateFile's permission bits
+// (a file handle, or null for the usual 0666), minus the umask. A link to
+// nowhere is not created through: the open fails with
+// ERROR_CANT_RESOLVE_FILENAME.
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode,
@@ -231,6 +235,15 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 // path's bytes unchanged, as CreateFileW takes them.
 DWORD GetFinalPathNameByHandleW(HANDLE handle, LPWSTR path, DWORD length, DWORD flags);
 DWORD GetFinalPathNameByHandleW(HANDLE handle, char* nativePath, DWORD length, DWORD flags);
+// Creates one folder whose permission bits are the template folder's for
+// group and others (no more than 0777 minus the umask) and rwx for the
+// owner, so that the copy of a folder its owner may not write can still be
+// filled. ERROR_ALREADY_EXISTS when the name is taken; the code for what
+// went wrong with the template when it cannot be examined.
+BOOL CreateDirectoryExW(LPCWSTR templateFolder, LPCWSTR newFolder,
+                        LPSECURITY_ATTRIBUTES security);
+BOOL CreateDirectoryExW(const char* templateNative, const char* newNative,
+                        LPSECURITY_ATTRIBUTES security);
 BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetFileAttributesExW(const char* nativePath, GET_FILEEX_INFO_LEVELS level, LPVOID info);
 BOOL GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length);
