@@ -1,5 +1,6 @@
-// The stand-in's own part of the fault-injection seam: refused locks and a
-// look at what is behind a handle. Built into the test variant only.
+// The stand-in's own part of the fault-injection seam: refused locks, plain
+// mount ids and a look at what is behind a handle. Built into the test
+// variant only.
 #include "platform/testing/fault_injection.h"
 
 #include "platform/posix/file_object.h"
@@ -11,9 +12,12 @@ namespace fault_injection {
 
 namespace {
 std::atomic<int> lockRefusal{0};
+std::atomic<bool> plainMountIds{false};
 }  // namespace
 
 void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
+
+void UsePlainMountIds(bool plain) { plainMountIds.store(plain, std::memory_order_release); }
 
 bool HandleUsesDirectIo(HANDLE handle) {
   posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
@@ -27,6 +31,7 @@ int HandleDescriptor(HANDLE handle) {
 
 namespace detail {
 int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
+bool PlainMountIds() { return plainMountIds.load(std::memory_order_acquire); }
 }  // namespace detail
 
 }  // namespace fault_injection

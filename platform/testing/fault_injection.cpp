@@ -126,6 +126,7 @@ void ResetFileFaults() {
   writeBase.store(writeCalls.load());
 #if QUILLMERE_POSIX_STANDIN
   RefuseLocks(0);
+  UsePlainMountIds(false);
 #endif
   SetOpenHook(nullptr);
   SetWriteHook(nullptr);

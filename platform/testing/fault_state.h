@@ -28,6 +28,8 @@ void RunWriteHook(const void* data, DWORD length);
 #if QUILLMERE_POSIX_STANDIN
 // The errno that RefuseLocks armed for every lock call, or 0.
 int LockRefusal();
+// True while UsePlainMountIds is on.
+bool PlainMountIds();
 #endif
 
 }  // namespace detail
