@@ -211,7 +211,9 @@ TEST(GetDiskFreeSpace, VolumeOfADeviceAttachedAgainWithAnotherBlockSize) {
     }
     return 253;
   });
-  if (status == 255 || status == 254) GTEST_SKIP() << "this user may not attach loop devices";
+  if (status == 255 || status == 254) {
+    GTEST_SKIP() << "this user may not attach and mount loop devices";
+  }
   if (status == 253) GTEST_SKIP() << "the kernel gave the new mount another id every time";
   // 1: the old sector size; 2: the old mount point.
   EXPECT_EQ(status, 0);
