@@ -1,6 +1,6 @@
 // The stand-in's own part of the fault-injection seam: refused locks and
-// direct I/O, and a look at what is behind a handle. Built into the test
-// variant only.
+// direct I/O, plain mount ids and a look at what is behind a handle. Built
+// into the test variant only.
 #include "platform/testing/fault_injection.h"
 
 #include "platform/posix/file_object.h"
@@ -13,11 +13,13 @@ namespace fault_injection {
 namespace {
 std::atomic<int> lockRefusal{0};
 std::atomic<bool> directIoRefused{false};
+std::atomic<bool> plainMountIds{false};
 }  // namespace
 
 void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
 
 void RefuseDirectIo(bool refuse) { directIoRefused.store(refuse, std::memory_order_release); }
+void UsePlainMountIds(bool plain) { plainMountIds.store(plain, std::memory_order_release); }
 
 bool HandleUsesDirectIo(HANDLE handle) {
   posix_standin::FileObject* file = posix_standin::FileFromHandle(handle);
@@ -32,6 +34,7 @@ int HandleDescriptor(HANDLE handle) {
 namespace detail {
 int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
 bool DirectIoRefused() { return directIoRefused.load(std::memory_order_acquire); }
+bool PlainMountIds() { return plainMountIds.load(std::memory_order_acquire); }
 }  // namespace detail
 
 }  // namespace fault_injection

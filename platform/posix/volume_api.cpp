@@ -192,11 +192,14 @@ bool VolumeFolder(std::string path, MountedObject& folder) {
   return posix_standin::ExamineMounted(posix_standin::ParentPath(path), folder);
 }
 
-// A remembered mount point still answers when the same mount is found there:
-// a mount that was moved elsewhere or taken away is looked up anew.
+// A remembered mount point still answers when the folder's mount has its
+// root there: a mount that was moved elsewhere or taken away is looked up
+// anew. Mounts alive at the same time never share an id, so this holds for
+// plain mount ids too, whose mount may be a newer one than the remembered.
 bool StillMountedAt(const MountedObject& folder, const std::string& mountPoint) {
   MountedObject root;
-  return posix_standin::ExamineMounted(mountPoint, root) && root.mount == folder.mount;
+  return posix_standin::ExamineMounted(mountPoint, root) && root.isMountRoot &&
+         root.mount == folder.mount && root.uniqueMount == folder.uniqueMount;
 }
 
 bool MountPointOf(const std::string& path, std::string& mountPoint) {
@@ -233,12 +236,16 @@ uint32_t LogicalBlockSize(unsigned major, unsigned minor) {
 }
 
 // The device's logical block size, read once per folder asked about while
-// that folder stays in the same mount: a mounted device's block size does
-// not change.
+// that folder stays in the same mount: a mount holds its device, which can
+// be neither detached nor attached again under it. Only a unique mount id
+// says the mount is still the same one. A plain id may belong to a mount
+// made since, of a device attached again under the same number with another
+// block size, and a 512 remembered for a 4096-byte device would make every
+// write-through write a buffered one; with plain ids the size is read anew.
 uint32_t MountedBlockSize(const struct statx& info) {
   static posix_standin::MountCache<uint32_t> sizes;
   MountedObject folder;
-  const bool keyed = posix_standin::MountedObjectOf(info, folder);
+  const bool keyed = posix_standin::MountedObjectOf(info, folder) && folder.uniqueMount;
   uint32_t size = 0;
   if (keyed && sizes.Find(folder, size)) return size;
   size = LogicalBlockSize(info.stx_dev_major, info.stx_dev_minor);
@@ -252,7 +259,7 @@ uint32_t MountedBlockSize(const struct statx& info) {
 // block device below, else 0 (no direct I/O, or no way to tell).
 uint32_t DirectIoAlignment(const std::string& path) {
   struct statx info = {};
-  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN | posix_standin::kMountedObjectMask,
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN | posix_standin::MountedObjectMask(),
               &info) != 0) {
     return 0;
   }

@@ -21,27 +21,37 @@ namespace posix_standin {
 // shows that path's object under another mount, so the path's new key is one
 // no cache has seen. Mounts are numbered with the kernel's unique mount ids
 // where it has them (never reused until the next boot), else with its plain
-// mount ids.
+// mount ids. A plain id names one mount only while that mount lives: once it
+// is gone the kernel gives the lowest free id to the next mount, and every
+// ext4 root is inode 2, so a device attached again under the same number and
+// mounted anew can give a key that was seen before.
 struct MountedObject {
   uint64_t mount = 0;
   uint64_t device = 0;
   uint64_t inode = 0;
+  bool uniqueMount = false;  // mount is a unique id
   bool isFolder = false;
   bool isMountRoot = false;
 
   bool operator<(const MountedObject& other) const {
-    return std::tie(mount, device, inode) < std::tie(other.mount, other.device, other.inode);
+    return std::tie(mount, uniqueMount, device, inode) <
+           std::tie(other.mount, other.uniqueMount, other.device, other.inode);
   }
   bool operator==(const MountedObject& other) const {
-    return std::tie(mount, device, inode) == std::tie(other.mount, other.device, other.inode);
+    return std::tie(mount, uniqueMount, device, inode) ==
+           std::tie(other.mount, other.uniqueMount, other.device, other.inode);
   }
 };
 
-// The statx fields a MountedObject is made of. Linux 6.8 also numbers mounts
-// once per boot (STATX_MNT_ID_UNIQUE, 0x4000, a name older headers lack).
-constexpr unsigned kMountedObjectMask = STATX_TYPE | STATX_INO | STATX_MNT_ID | 0x4000U;
+// Linux 6.8 also numbers mounts once per boot (STATX_MNT_ID_UNIQUE, a name
+// older headers lack).
+constexpr unsigned kUniqueMountId = 0x4000U;
 
-// The object that statx described, asked for kMountedObjectMask at least.
+// The statx fields a MountedObject is made of: the unique mount id where the
+// kernel has it. The test variant can leave it out, as kernels before 6.8 do.
+unsigned MountedObjectMask();
+
+// The object that statx described, asked for MountedObjectMask() at least.
 // False when the kernel does not number mounts (before Linux 5.8): such an
 // object has no key.
 bool MountedObjectOf(const struct statx& info, MountedObject& object);

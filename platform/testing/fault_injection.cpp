@@ -127,6 +127,7 @@ void ResetFileFaults() {
 #if QUILLMERE_POSIX_STANDIN
   RefuseLocks(0);
   RefuseDirectIo(false);
+  UsePlainMountIds(false);
 #endif
   SetOpenHook(nullptr);
   SetWriteHook(nullptr);

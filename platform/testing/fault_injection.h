@@ -49,6 +49,10 @@ void RefuseDirectIo(bool refuse);
 bool HandleUsesDirectIo(HANDLE handle);
 // The POSIX descriptor behind a handle, or -1.
 int HandleDescriptor(HANDLE handle);
+// The volume calls number mounts with the kernel's plain mount ids, which it
+// gives again to the next mount once one is gone, as kernels before Linux 6.8
+// do; false goes back to the unique ids where the kernel has them.
+void UsePlainMountIds(bool plain);
 
 // Hashing (bcrypt_api.cpp).
 void FailOpenProvider(bool fail);

@@ -30,6 +30,8 @@ void RunWriteHook(const void* data, DWORD length);
 int LockRefusal();
 // True while RefuseDirectIo is on.
 bool DirectIoRefused();
+// True while UsePlainMountIds is on.
+bool PlainMountIds();
 #endif
 
 }  // namespace detail

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -139,6 +140,82 @@ TEST(GetVolumePathName, FollowsMountsThatAppearInsideAFolderAlreadyAskedAbout) {
   if (status == 255 || status == 254) GTEST_SKIP() << "this user may not mount";
   // 2: the mount over a folder asked about before; 3: its parent; 4: the
   // sector size; 5: the mount moved; 6, 7: the mount taken away.
+  EXPECT_EQ(status, 0);
+}
+
+bool Quietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Attaches image to a loop device (device, or the first free one when empty)
+// with the given logical block size; the device's path, or "" when it could
+// not be attached.
+std::string AttachLoop(const std::string& image, unsigned blockSize, const std::string& device) {
+  const std::string command = "losetup --show --sector-size " + std::to_string(blockSize) + " " +
+                              (device.empty() ? "--find" : device) + " " + image + " 2>/dev/null";
+  std::unique_ptr<FILE, decltype(&::pclose)> output(::popen(command.c_str(), "r"), &::pclose);
+  char line[256] = {};
+  if (!output || std::fgets(line, sizeof line, output.get()) == nullptr) return "";
+  std::string path(line);
+  if (!path.empty() && path.back() == '\n') path.pop_back();
+  return path;
+}
+
+uint64_t PlainMountId(const std::string& path) {
+  struct statx info = {};
+  ::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &info);
+  return info.stx_mnt_id;
+}
+
+// A loop device detached and attached again under the same number with
+// another block size, its file system mounted anew one folder higher: with
+// the plain mount ids of kernels before 6.8 the new mount gets the old one's
+// id, and every folder of it its old inode. The answers must be the new
+// mount's: its sector size (a 512 left for a 4096-byte device makes every
+// write-through write a buffered one) and its mount point.
+TEST(GetDiskFreeSpace, VolumeOfADeviceAttachedAgainWithAnotherBlockSize) {
+  TempDir dir;
+  const std::string image = dir.File("disk.img");
+  const std::string base = fs::canonical(dir.path()).string() + "/volume";
+  fs::create_directories(base + "/a");
+  WriteBytes(image, {});
+  fs::resize_file(image, 8 << 20);
+  if (!Quietly("mkfs.ext4 -q -b 4096 " + image)) GTEST_SKIP() << "no mkfs.ext4";
+  const int status = RunWithOwnMounts([&] {
+    fault_injection::UsePlainMountIds(true);
+    std::string device;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      uint64_t firstId = 0;
+      for (unsigned blockSize : {512u, 4096u}) {
+        // The volume's folder a is asked about both times.
+        const std::string point = blockSize == 512 ? base + "/a" : base;
+        device = AttachLoop(image, blockSize, device);
+        if (device.empty()) return 254;
+        if (::mount(device.c_str(), point.c_str(), "ext4", 0, nullptr) != 0) {
+          Quietly("losetup -d " + device);
+          return 254;
+        }
+        std::error_code ignored;
+        fs::create_directories(point + "/a", ignored);
+        std::string volume;
+        const bool found = VolumePath(point + "/a", volume);
+        const DWORD sector = SectorOf(point);
+        const uint64_t id = PlainMountId(point);
+        ::umount(point.c_str());
+        Quietly("losetup -d " + device);
+        if (sector != blockSize) return 1;
+        if (!found || volume != point + "/") return 2;
+        if (firstId == 0) firstId = id;
+        else if (id == firstId) return 0;
+      }
+    }
+    return 253;
+  });
+  if (status == 255 || status == 254) {
+    GTEST_SKIP() << "this user may not attach and mount loop devices";
+  }
+  if (status == 253) GTEST_SKIP() << "the kernel gave the new mount another id every time";
+  // 1: the old sector size; 2: the old mount point.
   EXPECT_EQ(status, 0);
 }
 
