@@ -168,7 +168,8 @@ class FileCopy {
   }
 
   bool OpenDestinationFile() {
-    return TakeOpened(OpenDestination(destination, size, sourceHandle.get(), checks.isRunSource),
+    const ProtectedFiles runSources{checks.mayHoldRunSource, checks.isRunSource};
+    return TakeOpened(OpenDestination(destination, size, sourceHandle.get(), runSources),
                       destination,
                       destinationHandle);
   }

@@ -20,6 +20,11 @@ struct ItemChecks {
   // True for the identity of a source file of the run: an existing
   // destination that is one under another name is not written.
   std::function<bool(const FileIdentity&)> isRunSource;
+  // True for a final path (FinalPathOf's form, empty when unknown) where a
+  // source file of the run may lie: an existing destination with one name
+  // is asked about by identity only there. Empty: only destinations with
+  // more than one name are.
+  std::function<bool(const std::string&)> mayHoldRunSource;
 };
 
 class CoreEngine {

@@ -29,6 +29,17 @@ fs::path FolderAbove(fs::path folder) {
   return folder.parent_path();
 }
 
+// Whether path is root or lies below it, compared by whole elements, so
+// that a root "/x/S" holds "/x/S/y" but not "/x/S2/y".
+bool LiesWithin(const fs::path& path, const fs::path& root) {
+  auto element = path.begin();
+  for (const fs::path& rootElement : root) {
+    if (element == path.end() || *element != rootElement) return false;
+    ++element;
+  }
+  return true;
+}
+
 }  // namespace
 
 QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
@@ -42,7 +53,11 @@ QueueManager::QueueManager(ProgressCallback onProgress, ErrorCallback onError,
 // the three sequences.
 QueueManager::~QueueManager() = default;
 
-void QueueManager::AddItem(QueueItem item) { AddListedItem(std::move(item), std::string()); }
+// An item not listed here may have its source anywhere.
+void QueueManager::AddItem(QueueItem item) {
+  if (!item.isDirectory) sourcePlaceUnknown = true;
+  AddListedItem(std::move(item), std::string());
+}
 
 void QueueManager::AddListedItem(QueueItem item, std::string listedAt) {
   std::lock_guard<std::mutex> lock(mutex);
@@ -182,6 +197,9 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
   ItemChecks checks;
   checks.listedAt = listedPaths[index];
   checks.isRunSource = [this](const FileIdentity& identity) { return IsRunSource(identity); };
+  checks.mayHoldRunSource = [this](const std::string& finalPath) {
+    return MayHoldRunSource(finalPath);
+  };
   const bool copied =
       engine.CopySingleFile(item.source, item.destination, StandardCopyOptions(), checks);
   // A cancel seen here stops the run with the item still Running and
@@ -212,6 +230,36 @@ bool QueueManager::IsRunSource(const FileIdentity& identity) {
     }
   }
   return runSources->count(identity) != 0;
+}
+
+// A destination reached through a link already in the destination may be
+// any file; only one that lies where the sources were listed is worth
+// asking about by identity, so that re-copying a tree over its copy stays
+// as cheap as the first copy.
+bool QueueManager::MayHoldRunSource(const std::string& finalPath) const {
+  if (sourcePlaceUnknown || finalPath.empty()) return true;
+  if (sourceFilesOutside.count(finalPath) != 0) return true;
+  const fs::path reached = Utf8ToPath(finalPath);
+  for (const fs::path& folder : sourceFolders) {
+    if (LiesWithin(reached, folder)) return true;
+  }
+  return false;
+}
+
+void QueueManager::NoteSourceFolder(const std::string& finalPath) {
+  if (finalPath.empty()) {
+    sourcePlaceUnknown = true;
+  } else {
+    sourceFolders.push_back(Utf8ToPath(finalPath));
+  }
+}
+
+void QueueManager::NoteSourceFile(const std::string& finalPath) {
+  if (finalPath.empty()) {
+    sourcePlaceUnknown = true;
+  } else {
+    sourceFilesOutside.insert(finalPath);
+  }
 }
 
 // Creates the folders above a file item's copy; false, logged and noted on

@@ -120,6 +120,14 @@ class QueueManager {
   // Whether identity is that of a file item's source; the identities are
   // found once per run, when first asked.
   bool IsRunSource(const FileIdentity& identity);
+  // Whether a file reached at finalPath (FinalPathOf's form; empty when
+  // unknown) may be a file item's source, by where the sources were listed.
+  bool MayHoldRunSource(const std::string& finalPath) const;
+  // Note where the listed sources lie, for MayHoldRunSource: a folder
+  // source's final path, or a source file's outside every folder source's
+  // tree; empty when it could not be found.
+  void NoteSourceFolder(const std::string& finalPath);
+  void NoteSourceFile(const std::string& finalPath);
 
   // Listing steps (source_listing.cpp).
   class TreeWalk;
@@ -135,6 +143,9 @@ class QueueManager {
     // One per item: where the listing found a file item's source (FinalPathOf's
     // form); empty when it is not to be checked.
     std::vector<std::string> listedPaths;
+    // Final paths of file items reached through links, which may lead out
+    // of the tree; empty where it could not be found.
+    std::vector<std::string> linkedFiles;
     uint64_t files = 0;
     uint64_t bytes = 0;
     void Add(QueueItem item, std::string listedAt = std::string()) {
@@ -168,6 +179,13 @@ class QueueManager {
   std::vector<std::string> listedPaths;
   // The identities of the file items' sources, for the current run.
   std::optional<std::set<FileIdentity>> runSources;
+  // Where the file items' sources lie (see NoteSourceFolder): the folder
+  // sources' final paths, the final paths of source files outside them,
+  // and whether some source's place could not be found. Written while
+  // listing, read by Run, so never both at once.
+  std::vector<std::filesystem::path> sourceFolders;
+  std::set<std::string> sourceFilesOutside;
+  bool sourcePlaceUnknown = false;
   size_t currentIndex = 0;
   ProgressCallback onProgress;
   ErrorCallback onError;

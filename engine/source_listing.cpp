@@ -125,6 +125,8 @@ class QueueManager::TreeWalk {
   }
 
   Listing TakeListing() { return std::move(listing); }
+  // The source folder's final path once the walk is open; empty if unknown.
+  const std::string& FinalSourcePath() const { return finalSourcePath; }
 
  private:
   struct Level {
@@ -161,6 +163,7 @@ class QueueManager::TreeWalk {
       listing.bytes += listedSize;
       listing.Add(QueueItem{entryText, destination, listedSize, false},
                   atWalkPlace ? ListedAt(walkRelative) : std::string());
+      if (!atWalkPlace) listing.linkedFiles.push_back(FinalPathAt(entryText));
     }
   }
 
@@ -265,8 +268,10 @@ bool QueueManager::AddFileSource(const fs::path& sourcePath, const fs::path& des
   const uint64_t listedSize = error ? 0 : size;
   CountListedFile(listedSize);
   const std::string sourceText = PathToUtf8(sourcePath);
+  std::string listedAt = FinalPathAt(sourceText);
+  NoteSourceFile(listedAt);
   AddListedItem(QueueItem{sourceText, PathToUtf8(destinationPath), listedSize, false},
-                FinalPathAt(sourceText));
+                std::move(listedAt));
   return true;
 }
 
@@ -288,12 +293,14 @@ bool QueueManager::AddFolderSource(const std::string& source, const fs::path& so
     LogError(source, OPEN, kTreeOverlapCode, TreeOverlapMessage(overlap));
     return false;
   }
+  NoteSourceFolder(walk.FinalSourcePath());
   AppendListing(walk.TakeListing());
   return true;
 }
 
 void QueueManager::AppendListing(Listing listing) {
   std::lock_guard<std::mutex> lock(mutex);
+  for (const std::string& linked : listing.linkedFiles) NoteSourceFile(linked);
   totalFiles += listing.files;
   totalBytes += listing.bytes;
   if (items.empty()) {

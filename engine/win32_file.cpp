@@ -88,12 +88,21 @@ bool IsRawDevicePath(const std::string& path) {
   return QUILLMERE_DEVICE_PATHS && NamesRawDevice(path);
 }
 
-// Only a file with another name can be another file of the caller's under
-// that name, so a file with one name costs nothing more than its facts.
-OpenResult RefuseProtected(OpenResult opened, const ProtectedFile& isProtected) {
+// A file with another name may be a protected file under that name,
+// wherever this one lies. A file with one name (reached, say, through a
+// link already in the destination) is one only where the caller says one
+// may lie: one more question of the handle, and a file whose final path
+// cannot be had is asked about all the same.
+bool MayBeProtected(HANDLE handle, const FileFacts& facts, const ProtectedFiles& files) {
+  if (facts.links > 1) return true;
+  if (!files.mayLieAt) return false;
+  return files.mayLieAt(FinalPathOf(handle));
+}
+
+OpenResult RefuseProtected(OpenResult opened, const ProtectedFiles& files) {
   FileFacts facts;
   if (!GetFileFacts(opened.handle, facts)) return Refused(opened.handle, GetLastError());
-  if (facts.links > 1 && isProtected(facts.identity)) {
+  if (MayBeProtected(opened.handle, facts, files) && files.contains(facts.identity)) {
     return Refused(opened.handle, ERROR_SHARING_VIOLATION);
   }
   return opened;
@@ -234,13 +243,13 @@ OpenResult OpenSource(const std::string& path) {
 // before a byte of it was read. Each block then rewrites what was just read,
 // and only the final sizing, after the source's end, cuts the file.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source,
-                           const ProtectedFile& isProtected) {
+                           const ProtectedFiles& isProtected) {
   if (IsRawDevicePath(path)) return NotSupported();
   HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags,
                            PermissionTemplate(source));
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
-  if (result.ok && existed && isProtected) result = RefuseProtected(result, isProtected);
+  if (result.ok && existed && isProtected.contains) result = RefuseProtected(result, isProtected);
   if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }

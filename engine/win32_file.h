@@ -49,8 +49,16 @@ struct FileFacts {
   uint64_t lastWrite = 0;  // 100 ns units since 1601
 };
 
-// Answers, for an existing file, whether it must not be written.
-using ProtectedFile = std::function<bool(const FileIdentity&)>;
+// Answers, for an existing file, whether it must not be written. Asking
+// by identity needs the caller's set of protected files, so it is kept for
+// files that may be one: a file with more than one name, or one whose final
+// path (FinalPathOf's form; empty when it could not be had) mayLieAt names
+// as a place that may hold one. Either member may be empty: then nothing is
+// refused, or only files with more than one name are asked about.
+struct ProtectedFiles {
+  std::function<bool(const std::string& finalPath)> mayLieAt;
+  std::function<bool(const FileIdentity&)> contains;
+};
 
 // One GetFileInformationByHandle. On false, GetLastWin32Error (called at
 // once) says why.
@@ -79,11 +87,12 @@ OpenResult OpenSource(const std::string& path);
 // a byte is written to it. A file it creates takes its permissions from
 // source (the open source handle, or null) where the platform carries them
 // over (platform/win32.h's PermissionTemplate); an existing file keeps its
-// own. A file that existed and has more than one name is offered to
-// isProtected (when given) before anything changes; one it names is refused
-// with ERROR_SHARING_VIOLATION (32), untouched.
+// own. A file that existed is offered to isProtected as ProtectedFiles says
+// before anything changes; one it names is refused with
+// ERROR_SHARING_VIOLATION (32), untouched. A file the open created costs
+// nothing more.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source = nullptr,
-                           const ProtectedFile& isProtected = ProtectedFile());
+                           const ProtectedFiles& isProtected = ProtectedFiles());
 // Buffered sequential reading, shared with readers only.
 OpenResult OpenForVerify(const std::string& path);
 

@@ -40,6 +40,30 @@ TEST_F(QueueSourceChecks, DestinationThatIsAnotherSourceFileIsNotWritten) {
   EXPECT_EQ(log[0].message, quillmere::FormatWin32Error(ERROR_SHARING_VIOLATION));
 }
 
+// D/w is a link to the source folder S/u, so D/w/y is the source S/u/y
+// itself, with one name: it is not written either, and S/u/y still goes to
+// D/u/y.
+TEST_F(QueueSourceChecks, DestinationReachedThroughALinkIntoTheSourceIsNotWritten) {
+  if (!CanMakeLinks(tmp.path())) GTEST_SKIP() << "no symbolic links here";
+  const std::vector<uint8_t> w = MakeFile(source / "w" / "y", 3000, 1);
+  const std::vector<uint8_t> u = MakeFile(source / "u" / "y", 2000, 2);
+  fs::create_directories(destination);
+  fs::create_directory_symlink(source / "u", destination / "w");
+  auto queue = MakeQueue();
+  ASSERT_TRUE(queue->AddSource(quillmere::PathToUtf8(source), quillmere::PathToUtf8(destination)));
+
+  EXPECT_TRUE(queue->Run());
+
+  EXPECT_EQ(testing_support::ReadBytes(source / "w" / "y"), w);
+  EXPECT_EQ(testing_support::ReadBytes(source / "u" / "y"), u);
+  EXPECT_EQ(testing_support::ReadBytes(destination / "u" / "y"), u);
+  ExpectRunCounters(queue->GetStats(), 1, 1, 5000);
+  const std::vector<LogLine> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  ExpectOpenFailure(log[0], destination / "w" / "y", ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(log[0].message, quillmere::FormatWin32Error(ERROR_SHARING_VIOLATION));
+}
+
 // After the listing, the folder d is swapped for a link to a folder outside
 // the source that holds a file of the same name: that file is not read.
 TEST_F(QueueSourceChecks, FolderSwappedForALinkAfterTheListingIsNotReadThrough) {
