@@ -81,7 +81,9 @@ OpenResult OpenSource(const std::string& path);
 // over (platform/win32.h's PermissionTemplate); an existing file keeps its
 // own. A file that existed and has more than one name is offered to
 // isProtected (when given) before anything changes; one it names is refused
-// with ERROR_SHARING_VIOLATION (32), untouched.
+// with ERROR_SHARING_VIOLATION (32), untouched. A symbolic link to a file
+// is written through; one to nowhere is refused with
+// ERROR_CANT_RESOLVE_FILENAME (1921), untouched, and nothing is created.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source = nullptr,
                            const ProtectedFile& isProtected = ProtectedFile());
 // Buffered sequential reading, shared with readers only.
