@@ -31,11 +31,15 @@ constexpr uint32_t kFallbackSectorSize = 4096;
 constexpr DWORD kVolumePathUnits = 260;
 constexpr DWORD kFinalPathUnits = 260;  // grown when a path needs more
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
-                DWORD flags, HANDLE templateFile = nullptr) {
-  std::filesystem::path native = Utf8ToPath(path);
+HANDLE OpenNative(const std::filesystem::path& native, DWORD access, DWORD shareMode,
+                  DWORD disposition, DWORD flags, HANDLE templateFile = nullptr) {
   return CreateFileW(native.c_str(), access, shareMode, nullptr, disposition, flags,
                      templateFile);
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
+                DWORD flags, HANDLE templateFile = nullptr) {
+  return OpenNative(Utf8ToPath(path), access, shareMode, disposition, flags, templateFile);
 }
 
 OpenResult ToOpenResult(HANDLE handle) {
@@ -63,11 +67,13 @@ OpenResult Refused(HANDLE handle, uint32_t code) {
   return refused;
 }
 
-OpenResult NotSupported() {
-  OpenResult refused;
-  refused.errorCode = ERROR_NOT_SUPPORTED;
-  return refused;
+OpenResult FailedWith(uint32_t code) {
+  OpenResult failed;
+  failed.errorCode = code;
+  return failed;
 }
+
+OpenResult NotSupported() { return FailedWith(ERROR_NOT_SUPPORTED); }
 
 // A copy reads and writes disk files only: a device, a pipe or a console
 // opened by name would be read as empty (or drained) or written onto, and a
@@ -242,11 +248,15 @@ OpenResult OpenSource(const std::string& path) {
 // file system without locks), emptying it here would destroy the source
 // before a byte of it was read. Each block then rewrites what was just read,
 // and only the final sizing, after the source's end, cuts the file.
+// Opening it creates a missing file through a link to nowhere, wherever the
+// link points, so such a link is refused first, untouched.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source,
                            const ProtectedFiles& isProtected) {
   if (IsRawDevicePath(path)) return NotSupported();
-  HANDLE handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags,
-                           PermissionTemplate(source));
+  const std::filesystem::path native = Utf8ToPath(path);
+  if (IsLinkToNowhere(native.c_str())) return FailedWith(ERROR_CANT_RESOLVE_FILENAME);
+  HANDLE handle = OpenNative(native, GENERIC_WRITE, 0, OPEN_ALWAYS, kDestinationFlags,
+                             PermissionTemplate(source));
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
   if (result.ok && existed && isProtected.contains) result = RefuseProtected(result, isProtected);

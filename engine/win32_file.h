@@ -90,7 +90,9 @@ OpenResult OpenSource(const std::string& path);
 // own. A file that existed is offered to isProtected as ProtectedFiles says
 // before anything changes; one it names is refused with
 // ERROR_SHARING_VIOLATION (32), untouched. A file the open created costs
-// nothing more.
+// nothing more. A symbolic link to a file is written through; one to nowhere
+// is refused with ERROR_CANT_RESOLVE_FILENAME (1921), untouched, and nothing
+// is created.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source = nullptr,
                            const ProtectedFiles& isProtected = ProtectedFiles());
 // Buffered sequential reading, shared with readers only.

@@ -76,6 +76,26 @@ inline BOOL CreateFolderLike(LPCWSTR, LPCWSTR newFolder) {
   return CreateDirectoryW(newFolder, nullptr);
 }
 
+// Whether path is a symbolic link (or another reparse point) that leads to
+// nothing. A creating CreateFileW follows a link and creates its target,
+// wherever that is. A name's attributes are its own, the link's, so a plain
+// name costs this one query; only a reparse point is opened, without access
+// and following it, to see whether what it leads to is there.
+inline bool IsLinkToNowhere(LPCWSTR path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  HANDLE target = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (target != INVALID_HANDLE_VALUE) {
+    CloseHandle(target);
+    return false;
+  }
+  const DWORD code = GetLastError();
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
 #else
 
 #include "platform/posix/win32_posix.h"
@@ -113,6 +133,9 @@ inline HANDLE PermissionTemplate(HANDLE source) { return source; }
 inline BOOL CreateFolderLike(const char* templateFolder, const char* newFolder) {
   return CreateDirectoryExW(templateFolder, newFolder, nullptr);
 }
+// Nothing to ask: the stand-in's open follows a link only to an existing
+// file and fails on a link to nowhere with ERROR_CANT_RESOLVE_FILENAME itself.
+inline bool IsLinkToNowhere(const char*) { return false; }
 
 #endif
 
