@@ -43,6 +43,7 @@ inline std::string LocalFontFile(const std::string& windowsFontPath) { return wi
 
 // A write to a pipe nobody reads any more only fails here; nothing to set.
 inline void IgnoreBrokenPipes() {}
+
 // Whether a handle that GetFileType calls a disk file is open on a whole
 // volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
 // that leads there) instead of a file. A volume tells its extents on disk,
@@ -117,6 +118,7 @@ inline bool IsLinkToNowhere(LPCWSTR path) {
 // default; ignored, the write fails with EPIPE instead, as it does on
 // Windows, and a closed output never cuts a copy short.
 inline void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
 // "\\.\" has no meaning here: a backslash is an ordinary byte of a name.
 #define QUILLMERE_DEVICE_PATHS 0
 
