@@ -192,14 +192,10 @@ HANDLE Fail(DWORD code) {
 bool CreationMode(HANDLE templateFile, mode_t& mode) {
   mode = 0666;
   if (templateFile == nullptr) return true;
-  FileObject* model = posix_standin::FileFromHandle(templateFile);
-  struct stat info;
+  const FileObject* model = posix_standin::FileFromHandle(templateFile);
   if (model == nullptr) return false;
-  if (::fstat(model->fd, &info) != 0) {
-    posix_standin::SetLastErrorFromErrno(errno);
-    return false;
-  }
-  mode &= S_IRWXU | (info.st_mode & (S_IRWXG | S_IRWXO));
+  // The template's mode as its open found it.
+  mode &= S_IRWXU | (model->mode & (S_IRWXG | S_IRWXO));
   return true;
 }
 
@@ -267,9 +263,12 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   file->fd = OpenForAccess(nativePath, flags, mode, TellsExistence(disposition), existed);
   if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->descriptorReadable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
-  // The open may have done without O_DIRECT; the descriptor says.
-  const int status = ::fcntl(file->fd, F_GETFL);
-  file->directIo = !queryOnly && status >= 0 && (status & O_DIRECT) != 0;
+  // An open that asked for O_DIRECT may have done without it; the
+  // descriptor says. One that did not ask has none.
+  if (!queryOnly && (flags & O_DIRECT) != 0) {
+    const int status = ::fcntl(file->fd, F_GETFL);
+    file->directIo = status >= 0 && (status & O_DIRECT) != 0;
+  }
 
   DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);
