@@ -56,6 +56,28 @@ const char kMovedSourceMessage[] =
     "File nguon khong con nam o vi tri da liet ke (mot thu muc tren duong dan da bi thay, "
     "vi du bang lien ket), khong doc";
 
+// Reads the file through the handle into buffer (length bytes, whole reads)
+// to its end or until more than size bytes are hashed; false after a failed
+// read, with its code. Only bytes the reads filled are hashed, so the buffer
+// needs no clearing.
+//
+// A file that grew past size must show it in total. Every read asks for a
+// whole buffer, so the last one reaches past size unless size is a whole
+// number of buffers (0 included): only then is one more read made.
+bool HashFile(HANDLE handle, uint8_t* buffer, uint32_t length, uint64_t size,
+              Sha256Hasher& hasher, uint64_t& total, uint32_t& code) {
+  const bool readPastSize = size % length == 0;
+  total = 0;
+  while (total < size || (readPastSize && total == size)) {
+    uint32_t bytesRead = 0;
+    if (!ReadChunk(handle, buffer, length, bytesRead, code)) return false;
+    if (bytesRead == 0) break;
+    hasher.Update(buffer, bytesRead);
+    total += bytesRead;
+  }
+  return true;
+}
+
 // The working state of one CopySingleFile call. Everything it holds is
 // released by its owners when the call ends, however it ends.
 class FileCopy {
@@ -216,18 +238,10 @@ class FileCopy {
     if (!MoveToStart(sourceHandle.get())) return false;
     Sha256Hasher again;
     uint64_t total = 0;
-    while (total < size) {
-      uint32_t bytesRead = 0;
-      uint32_t code = 0;
-      if (!ReadChunk(sourceHandle.get(), buffer.get(), static_cast<uint32_t>(bufferSize), bytesRead,
-                     code)) {
-        return false;
-      }
-      if (bytesRead == 0) break;
-      again.Update(buffer.get(), bytesRead);
-      total += bytesRead;
-    }
-    return total == size && again.FinishHex() == sourceHex;
+    uint32_t code = 0;
+    return HashFile(sourceHandle.get(), buffer.get(), static_cast<uint32_t>(bufferSize), size,
+                    again, total, code) &&
+           total == size && again.FinishHex() == sourceHex;
   }
 
   // The flags in their fixed order: cancel, skip (consumed), pause, cancel.
@@ -425,34 +439,6 @@ void CoreEngine::ReportError(const std::string& path, CopyStage stage, int32_t c
   action = onError(error);
 }
 
-namespace {
-
-// Reads the file through the handle to its end or until more than size
-// bytes are hashed; false after a failed read, with its code. The buffer is
-// left uninitialised: only bytes the reads filled are hashed, and
-// zero-filling a 1 MiB buffer for every file costs more than re-reading a
-// small file.
-//
-// A file that grew past size must show it in total. Every read asks for a
-// whole buffer, so the last one reaches past size unless size is a whole
-// number of buffers (0 included): only then is one more read made.
-bool HashFile(HANDLE handle, uint64_t size, Sha256Hasher& hasher, uint64_t& total,
-              uint32_t& code) {
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kVerifyBufferSize]);
-  const bool readPastSize = size % kVerifyBufferSize == 0;
-  total = 0;
-  while (total < size || (readPastSize && total == size)) {
-    uint32_t bytesRead = 0;
-    if (!ReadChunk(handle, buffer.get(), kVerifyBufferSize, bytesRead, code)) return false;
-    if (bytesRead == 0) break;
-    hasher.Update(buffer.get(), bytesRead);
-    total += bytesRead;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool CoreEngine::VerifyCopy(const std::string& destination, uint64_t size,
                             const std::string& sourceHex) {
   ErrorAction ignored = ABORT;
@@ -466,7 +452,11 @@ bool CoreEngine::VerifyCopy(const std::string& destination, uint64_t size,
   Sha256Hasher hasher;
   uint64_t total = 0;
   uint32_t readCode = 0;
-  if (!HashFile(handle.get(), size, hasher, total, readCode)) {
+  // A 1 MiB buffer of the heap: a buffered handle needs no alignment, and
+  // zero-filling it for every file would cost more than re-reading a small
+  // file.
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kVerifyBufferSize]);
+  if (!HashFile(handle.get(), buffer.get(), kVerifyBufferSize, size, hasher, total, readCode)) {
     const int32_t code = static_cast<int32_t>(readCode);
     ReportError(destination, VERIFY, code, FormatWin32Error(code), ignored);
     return false;

@@ -146,15 +146,13 @@ class QueueManager {
     // Final paths of file items reached through links, which may lead out
     // of the tree; empty where it could not be found.
     std::vector<std::string> linkedFiles;
-    uint64_t files = 0;
-    uint64_t bytes = 0;
     void Add(QueueItem item, std::string listedAt = std::string()) {
       items.push_back(std::move(item));
       listedPaths.push_back(std::move(listedAt));
     }
   };
-  // Appends the items as Pending and raises the totals, in one section
-  // under the mutex.
+  // Appends the items as Pending and raises the totals by its file items,
+  // in one section under the mutex.
   void AppendListing(Listing listing);
   // AddItem for a file item found at listedAt (FinalPathOf's form; empty
   // when it is not to be checked).

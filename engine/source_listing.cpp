@@ -159,8 +159,6 @@ class QueueManager::TreeWalk {
     } else if (fs::is_regular_file(status)) {
       const uint64_t size = entry.file_size(error);
       const uint64_t listedSize = error ? 0 : size;
-      ++listing.files;
-      listing.bytes += listedSize;
       listing.Add(QueueItem{entryText, destination, listedSize, false},
                   atWalkPlace ? ListedAt(walkRelative) : std::string());
       if (!atWalkPlace) listing.linkedFiles.push_back(FinalPathAt(entryText));
@@ -299,19 +297,21 @@ bool QueueManager::AddFolderSource(const std::string& source, const fs::path& so
 }
 
 void QueueManager::AppendListing(Listing listing) {
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  for (const QueueItem& item : listing.items) {
+    if (item.isDirectory) continue;
+    ++files;
+    bytes += item.size;
+  }
   std::lock_guard<std::mutex> lock(mutex);
   for (const std::string& linked : listing.linkedFiles) NoteSourceFile(linked);
-  totalFiles += listing.files;
-  totalBytes += listing.bytes;
-  if (items.empty()) {
-    items = std::move(listing.items);
-    listedPaths = std::move(listing.listedPaths);
-  } else {
-    items.insert(items.end(), std::make_move_iterator(listing.items.begin()),
-                 std::make_move_iterator(listing.items.end()));
-    listedPaths.insert(listedPaths.end(), std::make_move_iterator(listing.listedPaths.begin()),
-                       std::make_move_iterator(listing.listedPaths.end()));
-  }
+  totalFiles += files;
+  totalBytes += bytes;
+  items.insert(items.end(), std::make_move_iterator(listing.items.begin()),
+               std::make_move_iterator(listing.items.end()));
+  listedPaths.insert(listedPaths.end(), std::make_move_iterator(listing.listedPaths.begin()),
+                     std::make_move_iterator(listing.listedPaths.end()));
   statuses.resize(items.size(), ItemStatus::Pending);
   messages.resize(items.size());
 }
