@@ -84,16 +84,18 @@ class FileCopy {
  public:
   FileCopy(CoreEngine& engine, const ProgressCallback& onProgress, ControlFlags& flags,
            const std::string& source, const std::string& destination,
-           const CopyOptions& options, const ItemChecks& checks)
+           const CopyOptions& options, const ItemChecks& checks, CopyStage& stage)
       : engine(engine),
         onProgress(onProgress),
         flags(flags),
         source(source),
         destination(destination),
         options(options),
-        checks(checks) {}
+        checks(checks),
+        stage(stage) {}
 
   bool Run() {
+    stage = OPEN;
     Measure();
     if (!AllocateBuffer() || !OpenSourceFile()) return false;
     if (!SourceIsWhereListed() || !TakeSourceFacts()) return false;
@@ -158,6 +160,7 @@ class FileCopy {
   // moved the last-write time: a source that kept its size and still holds
   // exactly the bytes that were read has not changed.
   bool SourceUnchanged() {
+    stage = READ;
     FileFacts now;
     if (!GetFileFacts(sourceHandle.get(), now)) {
       ReportCode(source, READ, GetLastWin32Error());
@@ -191,9 +194,21 @@ class FileCopy {
 
   bool OpenDestinationFile() {
     const ProtectedFiles runSources{checks.mayHoldRunSource, checks.isRunSource};
-    return TakeOpened(OpenDestination(destination, size, sourceHandle.get(), runSources),
-                      destination,
-                      destinationHandle);
+    DestinationClaim claim;
+    if (checks.claimDestination) {
+      claim = [this](const FileIdentity& file, bool existed) {
+        return checks.claimDestination(file, sourceAtOpen.identity, existed);
+      };
+    }
+    const OpenResult opened =
+        OpenDestination(destination, size, sourceHandle.get(), runSources, claim);
+    if (opened.ok || opened.errorCode != kNamesMeetCode) {
+      return TakeOpened(opened, destination, destinationHandle);
+    }
+    ErrorAction ignored = ABORT;
+    engine.ReportError(destination, OPEN, static_cast<int32_t>(kNamesMeetCode), kNamesMeetMessage,
+                       ignored);
+    return false;
   }
 
   // Gives an opened handle to its owner, or reports why the open failed.
@@ -212,6 +227,7 @@ class FileCopy {
     copiedAtLastReport = 0;
     // Set up even without verification: a hashing provider that cannot be
     // had ends the copy the same way in both modes.
+    stage = READ;
     hasher.emplace();
   }
 
@@ -221,10 +237,12 @@ class FileCopy {
     while (copied < size) {
       if (StopRequested()) return false;
       uint32_t bytesRead = 0;
+      stage = READ;
       if (!ReadBlock(bytesRead)) return false;
       if (bytesRead == 0) return true;
       ClearSectorTail(bytesRead);
       if (options.verify) hasher->Update(buffer.get(), bytesRead);
+      stage = WRITE;
       if (!WriteBlock(bytesRead)) return false;
       copied += bytesRead;
       ReportProgressIfDue(Clock::now());
@@ -357,6 +375,7 @@ class FileCopy {
   // after). Cuts the sector tail of the last write, always to the measured
   // size.
   bool CutToFinalSize() {
+    stage = WRITE;
     if (SetFinalSize(destination, size)) return true;
     const uint32_t code = GetLastWin32Error();
     ReportCode(destination, WRITE, code);
@@ -370,6 +389,7 @@ class FileCopy {
   const std::string& destination;
   const CopyOptions& options;
   const ItemChecks& checks;
+  CopyStage& stage;
 
   uint64_t size = 0;
   FileFacts sourceAtOpen;
@@ -421,7 +441,8 @@ bool CoreEngine::CopySingleFile(const std::string& source, const std::string& de
 
 bool CoreEngine::CopySingleFile(const std::string& source, const std::string& destination,
                                 const CopyOptions& options, const ItemChecks& checks) {
-  FileCopy copy(*this, onProgress, *controlFlags, source, destination, options, checks);
+  FileCopy copy(*this, onProgress, *controlFlags, source, destination, options, checks,
+                stageUnderWay);
   return copy.Run();
 }
 
@@ -441,6 +462,7 @@ void CoreEngine::ReportError(const std::string& path, CopyStage stage, int32_t c
 
 bool CoreEngine::VerifyCopy(const std::string& destination, uint64_t size,
                             const std::string& sourceHex) {
+  stageUnderWay = VERIFY;
   ErrorAction ignored = ABORT;
   const OpenResult opened = OpenForVerify(destination);
   FileHandle handle(opened.handle);

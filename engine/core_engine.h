@@ -25,6 +25,11 @@ struct ItemChecks {
   // is asked about by identity only there. Empty: only destinations with
   // more than one name are.
   std::function<bool(const std::string&)> mayHoldRunSource;
+  // Asked at the destination's open with its identity, the source's, and
+  // whether it was there before the open: false refuses it (OPEN,
+  // kNamesMeetCode), untouched. Empty: every destination may be written.
+  std::function<bool(const FileIdentity& destination, const FileIdentity& source, bool existed)>
+      claimDestination;
 };
 
 class CoreEngine {
@@ -62,10 +67,16 @@ class CoreEngine {
   // with its code, a length or digest that differs with both digests.
   bool VerifyCopy(const std::string& destination, uint64_t size, const std::string& sourceHex);
 
+  // The stage the current or last copy was in (OPEN before its reading
+  // began, READ once its hasher is set up, VERIFY from its re-read on), so
+  // that a caller that sees a copy end by an exception can say where.
+  CopyStage StageUnderWay() const { return stageUnderWay; }
+
  private:
   ProgressCallback onProgress;
   ErrorCallback onError;
   ControlFlags* controlFlags;
+  CopyStage stageUnderWay = OPEN;
 };
 
 }  // namespace quillmere

@@ -29,6 +29,14 @@ fs::path FolderAbove(fs::path folder) {
   return folder.parent_path();
 }
 
+// One form for a folder's path however it was written: "D/", "D/." and
+// "D" are one folder.
+fs::path FolderKey(const fs::path& folder) {
+  fs::path key = folder.lexically_normal();
+  if (!key.has_filename() && key.has_relative_path()) key = key.parent_path();
+  return key;
+}
+
 // Whether path is root or lies below it, compared by whole elements, so
 // that a root "/x/S" holds "/x/S/y" but not "/x/S2/y".
 bool LiesWithin(const fs::path& path, const fs::path& root) {
@@ -135,6 +143,8 @@ bool QueueManager::Run() {
     skippedFiles = 0;
   }
   runSources.reset();
+  writtenFiles.clear();
+  madeFolders.clear();
   CoreEngine engine([this](const ProgressInfo& info) { ForwardProgress(info); },
                     [this](const CopyError& error) { return ForwardError(error); },
                     controlFlags);
@@ -148,10 +158,16 @@ bool QueueManager::Run() {
     SetItemStatus(index, ItemStatus::Running);
     currentIndex = index;
     const QueueItem& item = items[index];
-    if (item.isDirectory) {
-      RunFolderItem(index, item);
-    } else if (!RunFileItem(index, item, engine)) {
-      return false;
+    CopyStage stage = item.isDirectory ? CREATE_DIR : OPEN;
+    try {
+      if (item.isDirectory) {
+        RunFolderItem(index, item);
+      } else if (!RunFileItem(index, item, engine, stage)) {
+        return false;
+      }
+    } catch (const std::exception& failure) {
+      RecordEndingFailure(index, item, stage, failure.what());
+      throw;
     }
     ++index;
     if (index >= items.size()) return true;
@@ -171,22 +187,49 @@ void QueueManager::WaitWhilePaused() const {
 // is logged and noted on the item, which still ends Done. The folder itself
 // takes its permissions from its source folder where the platform carries
 // them over; missing folders above it have no source and are made as usual.
+//
+// A folder that was there already inside one this run made can only be one
+// this run made under another name (a case twin, say), so it counts as made.
 void QueueManager::RunFolderItem(size_t index, const QueueItem& item) {
   std::error_code error;
-  const fs::path above = FolderAbove(Utf8ToPath(item.destination));
-  if (!above.empty()) fs::create_directories(above, error);
+  const fs::path folder = Utf8ToPath(item.destination);
+  const fs::path above = FolderAbove(folder);
+  if (!above.empty() && fs::create_directories(above, error)) NoteMadeFolder(above);
+  bool made = false;
   if (error) {
     LogFileSystemError(item.destination, CREATE_DIR, error);
     SetItemMessage(index, DescribeLibraryError(error).message);
-  } else if (const uint32_t code = CreateFolderFrom(item.source, item.destination); code != 0) {
+  } else if (const uint32_t code = CreateFolderFrom(item.source, item.destination, made);
+             code != 0) {
     const std::string message = FormatWin32Error(static_cast<int32_t>(code));
     LogError(item.destination, CREATE_DIR, static_cast<int32_t>(code), message);
     SetItemMessage(index, message);
+  } else if (made || IsMadeFolder(above)) {
+    NoteMadeFolder(folder);
   }
   SetItemStatus(index, ItemStatus::Done);
 }
 
-bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine) {
+// What ends a run by an exception (the hasher's set-up, memory) is one more
+// failure of the run: logged against the item it stopped, which counts as
+// skipped, so that the summary, the statuses and the log agree. Where even
+// that needs memory that is not there, the exception still ends the run.
+void QueueManager::RecordEndingFailure(size_t index, const QueueItem& item, CopyStage stage,
+                                       const char* what) {
+  try {
+    LogError(item.source, stage, static_cast<int32_t>(ERROR_NOT_ENOUGH_MEMORY), what);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!item.isDirectory) {
+      ++skippedFiles;
+      processedBytes += item.size;
+    }
+    statuses[index] = ItemStatus::Skipped;
+  } catch (...) {
+  }
+}
+
+bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine,
+                               CopyStage& stage) {
   if (!CreateParentFolders(index, item)) {
     std::lock_guard<std::mutex> lock(mutex);
     ++skippedFiles;
@@ -200,8 +243,17 @@ bool QueueManager::RunFileItem(size_t index, const QueueItem& item, CoreEngine& 
   checks.mayHoldRunSource = [this](const std::string& finalPath) {
     return MayHoldRunSource(finalPath);
   };
-  const bool copied =
-      engine.CopySingleFile(item.source, item.destination, StandardCopyOptions(), checks);
+  checks.claimDestination = [this, &item](const FileIdentity& file, const FileIdentity& source,
+                                          bool existed) {
+    return ClaimDestination(item.destination, file, source, existed);
+  };
+  bool copied = false;
+  try {
+    copied = engine.CopySingleFile(item.source, item.destination, StandardCopyOptions(), checks);
+  } catch (...) {
+    stage = engine.StageUnderWay();
+    throw;
+  }
   // A cancel seen here stops the run with the item still Running and
   // counted nowhere, even when its copy finished.
   if (CancelRequested()) return false;
@@ -232,10 +284,36 @@ bool QueueManager::IsRunSource(const FileIdentity& identity) {
   return runSources->count(identity) != 0;
 }
 
+// A destination written before in this run may be written again only from
+// the same source file (the same source listed twice). Only a destination
+// that was there at its open needs a look-up; a new one is remembered.
+//
+// Some file systems (FUSE ones among them) give each name of a file an
+// identity of its own, so a case twin's file shows up as another file: one
+// that is there already in a folder this run made can only have been
+// written by this run, from another name.
+bool QueueManager::ClaimDestination(const std::string& destination, const FileIdentity& file,
+                                    const FileIdentity& source, bool existed) {
+  if (existed) {
+    const auto written = writtenFiles.find(file);
+    if (written != writtenFiles.end()) return written->second == source;
+    if (IsMadeFolder(Utf8ToPath(destination).parent_path())) return false;
+  }
+  writtenFiles[file] = source;
+  return true;
+}
+
+void QueueManager::NoteMadeFolder(const fs::path& path) { madeFolders.insert(FolderKey(path)); }
+
+bool QueueManager::IsMadeFolder(const fs::path& path) const {
+  return madeFolders.count(FolderKey(path)) != 0;
+}
+
 // A destination reached through a link already in the destination may be
 // any file; only one that lies where the sources were listed is worth
-// asking about by identity, so that re-copying a tree over its copy stays
-// as cheap as the first copy.
+// asking about by identity, so that re-copying a tree over its copy opens
+// no source twice (each existing destination is still looked up among the
+// files the run wrote, see ClaimDestination).
 bool QueueManager::MayHoldRunSource(const std::string& finalPath) const {
   if (sourcePlaceUnknown || finalPath.empty()) return true;
   if (sourceFilesOutside.count(finalPath) != 0) return true;
@@ -276,7 +354,7 @@ bool QueueManager::CreateParentFolders(size_t index, const QueueItem& item) {
     return false;
   }
   std::error_code error;
-  fs::create_directories(parent, error);
+  if (fs::create_directories(parent, error)) NoteMadeFolder(parent);
   if (!error) return true;
   LogFileSystemError(item.destination, CREATE_DIR, error);
   SetItemMessage(index, DescribeLibraryError(error).message);

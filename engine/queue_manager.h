@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -104,7 +105,11 @@ class QueueManager {
   int ErrorLogOpenFailure() const { return errorLog.FirstOpenFailure(); }
 
   // Runs every item in order on the calling thread. True when the run went
-  // past the last item, false when it stopped at a cancel.
+  // past the last item, false when it stopped at a cancel. A file item whose
+  // destination this run wrote already from another source file is refused
+  // at its open (OPEN, kNamesMeetCode). An exception (the hasher's set-up,
+  // memory) ends the run; it is logged first against the item it stopped
+  // (code 8), which counts as skipped.
   bool Run();
 
  private:
@@ -116,10 +121,22 @@ class QueueManager {
   void RunFolderItem(size_t index, const QueueItem& item);
   bool CreateParentFolders(size_t index, const QueueItem& item);
   // False when the run must stop at a cancel seen right after the copy.
-  bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine);
+  // When the copy throws, stage is the one it was in.
+  bool RunFileItem(size_t index, const QueueItem& item, CoreEngine& engine, CopyStage& stage);
+  // Logs (code 8, the exception's text) and counts as skipped the item an
+  // exception stopped; never throws.
+  void RecordEndingFailure(size_t index, const QueueItem& item, CopyStage stage,
+                           const char* what);
   // Whether identity is that of a file item's source; the identities are
   // found once per run, when first asked.
   bool IsRunSource(const FileIdentity& identity);
+  // Whether this run may write the destination file of a file item; see
+  // ItemChecks::claimDestination. Remembers what it allows.
+  bool ClaimDestination(const std::string& destination, const FileIdentity& file,
+                        const FileIdentity& source, bool existed);
+  // A folder this run made (or found inside one it made) at path.
+  void NoteMadeFolder(const std::filesystem::path& path);
+  bool IsMadeFolder(const std::filesystem::path& path) const;
   // Whether a file reached at finalPath (FinalPathOf's form; empty when
   // unknown) may be a file item's source, by where the sources were listed.
   bool MayHoldRunSource(const std::string& finalPath) const;
@@ -177,6 +194,11 @@ class QueueManager {
   std::vector<std::string> listedPaths;
   // The identities of the file items' sources, for the current run.
   std::optional<std::set<FileIdentity>> runSources;
+  // What the current run wrote, so that no two of its source files meet in
+  // one destination file: each destination file's identity with its
+  // source's, and the folders it made.
+  std::map<FileIdentity, FileIdentity> writtenFiles;
+  std::set<std::filesystem::path> madeFolders;
   // Where the file items' sources lie (see NoteSourceFolder): the folder
   // sources' final paths, the final paths of source files outside them,
   // and whether some source's place could not be found. Written while

@@ -114,6 +114,21 @@ OpenResult RefuseProtected(OpenResult opened, const ProtectedFiles& files) {
   return opened;
 }
 
+// The identity comes from the handle, never from the name: the names that
+// meet in one file differ.
+OpenResult ClaimOpened(OpenResult opened, bool existed, const DestinationClaim& claim) {
+  DWORD volume = 0;
+  ULONGLONG index = 0;
+  if (!GetFileIdentityByHandle(opened.handle, volume, index)) {
+    return Refused(opened.handle, GetLastError());
+  }
+  FileIdentity identity;
+  identity.volume = volume;
+  identity.index = index;
+  if (claim(identity, existed)) return opened;
+  return Refused(opened.handle, kNamesMeetCode);
+}
+
 uint64_t Joined(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
 // Lengthens the file to size when it is shorter; never shortens it. A
@@ -137,6 +152,10 @@ bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) =
 std::string UnknownError(int32_t code) { return "Unknown error (" + std::to_string(code) + ")"; }
 
 }  // namespace
+
+const char kNamesMeetMessage[] =
+    "File dich da duoc ghi trong lan chay nay tu mot file nguon khac (hai ten gap nhau o "
+    "mot file), khong ghi de";
 
 // The block is carved out of a larger malloc block; the malloc pointer is
 // kept in the bytes just below the aligned start so that FreeAligned can find
@@ -251,7 +270,7 @@ OpenResult OpenSource(const std::string& path) {
 // Opening it creates a missing file through a link to nowhere, wherever the
 // link points, so such a link is refused first, untouched.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source,
-                           const ProtectedFiles& isProtected) {
+                           const ProtectedFiles& isProtected, const DestinationClaim& claim) {
   if (IsRawDevicePath(path)) return NotSupported();
   const std::filesystem::path native = Utf8ToPath(path);
   if (IsLinkToNowhere(native.c_str())) return FailedWith(ERROR_CANT_RESOLVE_FILENAME);
@@ -260,6 +279,7 @@ OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
   if (result.ok && existed && isProtected.contains) result = RefuseProtected(result, isProtected);
+  if (result.ok && claim) result = ClaimOpened(result, existed, claim);
   if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }
@@ -297,10 +317,11 @@ bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t secto
   return true;
 }
 
-uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path) {
+uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path, bool& made) {
   const std::filesystem::path model = Utf8ToPath(sourceFolder);
   const std::filesystem::path folder = Utf8ToPath(path);
-  if (CreateFolderLike(model.c_str(), folder.c_str())) return 0;
+  made = CreateFolderLike(model.c_str(), folder.c_str()) != FALSE;
+  if (made) return 0;
   const DWORD code = GetLastError();
   // Not always ERROR_ALREADY_EXISTS for a folder that is there: Windows
   // denies access to a drive's root.

@@ -60,6 +60,18 @@ struct ProtectedFiles {
   std::function<bool(const FileIdentity&)> contains;
 };
 
+// Asked once for every destination file a run opens, with its identity and
+// whether it was there before the open; false refuses it (see
+// OpenDestination). A run uses it to tell when two of its source files meet
+// in one destination file: two names of the destination (case twins on a
+// case-insensitive disk, a short name, hard links) that lead to one file.
+using DestinationClaim = std::function<bool(const FileIdentity& file, bool existed)>;
+
+// The code of a destination refused by its DestinationClaim: this run wrote
+// the file already from another source file.
+constexpr uint32_t kNamesMeetCode = 183;  // ERROR_ALREADY_EXISTS
+extern const char kNamesMeetMessage[];
+
 // One GetFileInformationByHandle. On false, GetLastWin32Error (called at
 // once) says why.
 bool GetFileFacts(HANDLE handle, FileFacts& facts);
@@ -90,11 +102,15 @@ OpenResult OpenSource(const std::string& path);
 // own. A file that existed is offered to isProtected as ProtectedFiles says
 // before anything changes; one it names is refused with
 // ERROR_SHARING_VIOLATION (32), untouched. A file the open created costs
-// nothing more. A symbolic link to a file is written through; one to nowhere
-// is refused with ERROR_CANT_RESOLVE_FILENAME (1921), untouched, and nothing
+// nothing more. Then claim, when given, is asked about the file (one more
+// query of the handle on Windows, none on the stand-in): a file it refuses
+// fails with kNamesMeetCode, untouched, or, when the open created it, left
+// empty. A symbolic link to a file is written through; one to nowhere is
+// refused with ERROR_CANT_RESOLVE_FILENAME (1921), untouched, and nothing
 // is created.
 OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source = nullptr,
-                           const ProtectedFiles& isProtected = ProtectedFiles());
+                           const ProtectedFiles& isProtected = ProtectedFiles(),
+                           const DestinationClaim& claim = DestinationClaim());
 // Buffered sequential reading, shared with readers only.
 OpenResult OpenForVerify(const std::string& path);
 
@@ -113,9 +129,9 @@ bool WriteChunk(HANDLE handle, const void* data, uint32_t length, uint32_t secto
 
 // Creates the folder path (the folder above it must exist) with its
 // permissions taken from sourceFolder where the platform carries them over
-// (platform/win32.h's CreateFolderLike). 0 when it was made or is a folder
-// already, else the Windows code of the failed creation.
-uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path);
+// (platform/win32.h's CreateFolderLike). 0 when it was made (made is set)
+// or is a folder already, else the Windows code of the failed creation.
+uint32_t CreateFolderFrom(const std::string& sourceFolder, const std::string& path, bool& made);
 
 // Opens the file anew without sharing, sets its end at size and closes it.
 // On false, GetLastWin32Error (called at once) gives the failed step's code.

@@ -166,8 +166,9 @@ int RunWindowedProgram() {
 // the standard library throws (the window and the worker are still shut down
 // in order on the way out).
 int main() {
-  // An output nobody reads any more loses its text; the copy goes on.
-  IgnoreBrokenPipes();
+  // An output nobody reads any more loses its text, and a copy that reaches
+  // the file size limit fails; either way the run goes on.
+  IgnoreFailingWriteSignals();
   try {
     return quillmere::RunWindowedProgram();
   } catch (const std::exception& error) {

@@ -41,8 +41,18 @@
 // A Windows font path names its font file as it stands.
 inline std::string LocalFontFile(const std::string& windowsFontPath) { return windowsFontPath; }
 
-// A write to a pipe nobody reads any more only fails here; nothing to set.
-inline void IgnoreBrokenPipes() {}
+// A write to a pipe nobody reads any more, or past a size limit, only fails
+// here; nothing to set.
+inline void IgnoreFailingWriteSignals() {}
+
+// The volume serial number and file index of an open file: one query.
+inline BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLONG& fileIndex) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return FALSE;
+  volumeSerial = info.dwVolumeSerialNumber;
+  fileIndex = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return TRUE;
+}
 
 // Whether a handle that GetFileType calls a disk file is open on a whole
 // volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
@@ -115,9 +125,14 @@ inline bool IsLinkToNowhere(LPCWSTR path) {
 #define QUILLMERE_NATIVE_WINDOW_X11 1
 
 // A write to a pipe nobody reads any more ends the process with SIGPIPE by
-// default; ignored, the write fails with EPIPE instead, as it does on
-// Windows, and a closed output never cuts a copy short.
-inline void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+// default, and one past the process's file size limit (ulimit -f) with
+// SIGXFSZ; ignored, the write fails with EPIPE or EFBIG instead, as it does
+// on Windows, so a closed output never cuts a copy short and a file that
+// reaches the limit is one failed copy, reported, while the run goes on.
+inline void IgnoreFailingWriteSignals() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 // "\\.\" has no meaning here: a backslash is an ordinary byte of a name.
 #define QUILLMERE_DEVICE_PATHS 0

@@ -108,6 +108,14 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
   return TRUE;
 }
 
+BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLONG& fileIndex) {
+  const FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  volumeSerial = VolumeSerialOf(file->device);
+  fileIndex = static_cast<ULONGLONG>(file->inode);
+  return TRUE;
+}
+
 DWORD GetFinalPathNameByHandleW(HANDLE handle, char* nativePath, DWORD length, DWORD flags) {
   std::string path;
   if (!FinalPath(handle, flags, path)) return 0;

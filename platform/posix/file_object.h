@@ -31,6 +31,8 @@ struct FileObject {
   bool descriptorReadable = false;  // fd itself was opened for reading
   bool directIo = false;  // fd has O_DIRECT set
   mode_t mode = 0;        // file type and mode when opened (fstat)
+  dev_t device = 0;       // the file's device and inode when opened (fstat):
+  ino_t inode = 0;        // which file it is, whatever happens to its name
   // The descriptor's position as the handle has counted it: a regular file
   // starts at 0 and only this handle's moves, reads and writes change it
   // (no open sets O_APPEND). -1 when unknown (the descriptor's own position

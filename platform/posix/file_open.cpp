@@ -208,6 +208,8 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
   const bool folderAllowed = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   if (S_ISDIR(info.st_mode) && !folderAllowed) return ERROR_ACCESS_DENIED;
   file.mode = info.st_mode;
+  file.device = info.st_dev;
+  file.inode = info.st_ino;
   if (S_ISREG(info.st_mode)) {
     file.knownPosition = 0;
   } else {

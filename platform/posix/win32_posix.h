@@ -227,6 +227,10 @@ DWORD GetFileType(HANDLE handle);
 // the status's times in 100 ns units since 1601. A folder has
 // FILE_ATTRIBUTE_DIRECTORY, anything else FILE_ATTRIBUTE_NORMAL.
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info);
+// Not a Windows call: the volume serial number and file index that
+// GetFileInformationByHandle gives, from the status taken at the open, so
+// that a file's identity costs no further call.
+BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLONG& fileIndex);
 // The path the open file is reached by now (its descriptor's link in
 // /proc/self/fd): absolute, with links resolved; flags must be 0. Windows'
 // buffer rule: the length without the terminator when it fits in length

@@ -11,6 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::PatternBytes;
+using testing_support::ReadText;
 
 class CliUnexpectedFailure : public CliTest {
  protected:
@@ -82,8 +83,13 @@ TEST_F(CliUnexpectedFailure, HasherThatCannotBeSetUpFailsTheFolderRoad) {
 
   EXPECT_EQ(run.exitCode, 1);
   ExpectOneFailureLine(run, "\n[LOI] Sao chep cay thu muc that bai: BCryptCreateHash that bai\n");
-  // The run broke off at its first file; the summary still says how far it got.
-  EXPECT_EQ(run.out, QueueSummary(0, 2, 0));
+  // The run broke off at its first file, which the summary and the log
+  // count as skipped.
+  EXPECT_EQ(run.out, QueueSummary(0, 2, 1));
+  const std::string log = ReadText(ErrorLog());
+  EXPECT_NE(log.find("] READ SKIP code=8 file=\"src"), std::string::npos) << log;
+  EXPECT_NE(log.find(" msg=\"BCryptCreateHash that bai\"\n"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 }  // namespace
