@@ -11,6 +11,7 @@ packages=(
   xvfb xdotool x11-apps imagemagick zenity fonts-dejavu-core
   g++-mingw-w64-x86-64 wine64
   sudo acl openssl
+  exfatprogs exfat-fuse
 )
 if [ "${QUILLMERE_SKIP_WINDOWS:-0}" = 1 ]; then
   packages=("${packages[@]/g++-mingw-w64-x86-64/}")
