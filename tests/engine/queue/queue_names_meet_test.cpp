@@ -7,14 +7,37 @@
 namespace queue_test {
 namespace {
 
-using QueueNamesMeet = RunTest;
-
 void ExpectNamesMeet(const LogLine& line, const fs::path& destination) {
   EXPECT_EQ(line.stage, "OPEN");
   EXPECT_EQ(line.code, static_cast<long>(quillmere::kNamesMeetCode));
   EXPECT_EQ(line.file, quillmere::PathToUtf8(destination));
   EXPECT_EQ(line.message, quillmere::kNamesMeetMessage);
 }
+
+class QueueNamesMeet : public RunTest {
+ protected:
+  // Two copies to names that the destination may take as one: where it does,
+  // the second is refused and the first kept; where not, both are copied.
+  void ExpectOneFileOrTwo(const fs::path& first, const fs::path& second) {
+    const std::vector<uint8_t> a = MakeFile(source / "a", 1000, 1);
+    const std::vector<uint8_t> b = MakeFile(source / "b", 1100, 2);
+    auto queue = MakeQueue();
+    queue->AddItem(File(source / "a", first, 1000));
+    queue->AddItem(File(source / "b", second, 1100));
+
+    EXPECT_TRUE(queue->Run());
+
+    EXPECT_EQ(testing_support::ReadBytes(first), a);
+    const std::vector<LogLine> log = Log();
+    if (log.empty()) {
+      EXPECT_EQ(testing_support::ReadBytes(second), b);
+    } else {
+      ASSERT_EQ(log.size(), 1u);
+      ExpectNamesMeet(log[0], second);
+      EXPECT_TRUE(fs::equivalent(first, second)) << "refused, but not one file";
+    }
+  }
+};
 
 // D/x and D/y are one file under two names. Written from S/x, it may be
 // written again from S/x (the same source queued twice), never from S/y.
@@ -65,6 +88,33 @@ TEST_F(QueueNamesMeet, TwoFoldersWithOneLastNameKeepTheFirstOnesFiles) {
   ASSERT_EQ(log.size(), 1u);
   ExpectNamesMeet(log[0], target / "a");
 }
+
+TEST_F(QueueNamesMeet, CaseTwinsAreOneFileOnlyWhereTheDestinationFoldsCase) {
+  fs::create_directories(destination);
+  testing_support::WriteBytes(destination / "probe", {1});
+  const bool folds = fs::exists(destination / "PROBE");
+
+  ExpectOneFileOrTwo(destination / "a.txt", destination / "A.txt");
+
+  EXPECT_EQ(Log().size(), folds ? 1u : 0u);
+}
+
+#if !QUILLMERE_POSIX_STANDIN
+// A name that is another file's short (8.3) name leads to that file.
+TEST_F(QueueNamesMeet, ShortNameOfAFileWrittenInTheRunIsRefused) {
+  const fs::path longName = destination / "longfilename_document.txt";
+  MakeFile(longName, 10, 3);
+  WCHAR shortPath[MAX_PATH] = {};
+  if (GetShortPathNameW(longName.c_str(), shortPath, MAX_PATH) == 0 ||
+      fs::path(shortPath).filename() == longName.filename()) {
+    GTEST_SKIP() << "this drive gives no short names";
+  }
+
+  ExpectOneFileOrTwo(longName, destination / fs::path(shortPath).filename());
+
+  EXPECT_EQ(Log().size(), 1u);
+}
+#endif
 
 }  // namespace
 }  // namespace queue_test
