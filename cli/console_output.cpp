@@ -1,6 +1,9 @@
 #include "cli/console_output.h"
 
+#include "engine/text_escape.h"
+
 #include <cstdio>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -15,25 +18,31 @@ double Percent(uint64_t part, uint64_t whole) {
   return static_cast<double>(part) * 100.0 / static_cast<double>(whole);
 }
 
+// A path or a message as the terminal is shown it: control characters and
+// malformed UTF-8 escaped, so that a file's name can neither break a line
+// nor send the terminal a command (a title, a cleared screen).
+std::string Shown(const std::string& text) {
+  return EscapeControlCharacters(text, InvalidUtf8::Escaped);
+}
+
 }  // namespace
 
 void PrintProgress(const ProgressInfo& info) {
   const double filePercent = Percent(info.fileCopied, info.fileSize);
+  const std::string file = Shown(info.currentFile);
   if (info.totalBytes != 0) {
     std::printf("\r[Tong %5.1f%%] %-35s %5.1f%%  %7.1f MB/s",
-                Percent(info.totalCopied, info.totalBytes), info.currentFile.c_str(),
-                filePercent, info.speed);
+                Percent(info.totalCopied, info.totalBytes), file.c_str(), filePercent, info.speed);
   } else {
-    std::printf("\r%-35s %5.1f%%  %7.1f MB/s", info.currentFile.c_str(), filePercent,
-                info.speed);
+    std::printf("\r%-35s %5.1f%%  %7.1f MB/s", file.c_str(), filePercent, info.speed);
   }
   std::fflush(stdout);
 }
 
 ErrorAction PrintCopyError(const CopyError& error) {
-  std::fprintf(stderr, "\n[LOI] %s (giai doan=%d, ma loi=%ld): %s\n", error.path.c_str(),
+  std::fprintf(stderr, "\n[LOI] %s (giai doan=%d, ma loi=%ld): %s\n", Shown(error.path).c_str(),
                static_cast<int>(error.stage), static_cast<long>(error.code),
-               error.message.c_str());
+               Shown(error.message).c_str());
   return SKIP;
 }
 
@@ -45,9 +54,11 @@ void PrintUsage() {
       stderr);
 }
 
-void PrintErrorLogUnavailable(const char* logPath, int errnoValue) {
-  const std::string reason = std::generic_category().message(errnoValue);
-  std::fprintf(stderr, "\n[LOI] Khong the mo file nhat ky loi %s: %s\n", logPath, reason.c_str());
+void PrintErrorLogIncomplete(const char* logPath, int errnoValue) {
+  const std::string reason = Shown(std::generic_category().message(errnoValue));
+  std::fprintf(stderr,
+               "\n[LOI] File nhat ky loi %s thieu dong (khong mo hoac khong ghi duoc): %s\n",
+               logPath, reason.c_str());
   std::fflush(stderr);
 }
 
@@ -65,8 +76,19 @@ void PrintSingleFileResult(bool succeeded) {
 }
 
 void PrintProgramFailure(const char* task, const char* detail) {
-  std::fprintf(stderr, "\n[LOI] %s that bai: %s\n", task,
-               detail != nullptr ? detail : "ngoai le khong ro");
+  // An exception's text may quote a path (a file-system error does), so it
+  // is escaped. That needs memory, which may be what ran out: this line must
+  // not throw, so the detail is then left out.
+  const char* shown = "ngoai le khong ro";
+  std::string escaped;
+  if (detail != nullptr) {
+    try {
+      escaped = Shown(detail);
+      shown = escaped.c_str();
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  std::fprintf(stderr, "\n[LOI] %s that bai: %s\n", task, shown);
   std::fflush(stderr);
 }
 

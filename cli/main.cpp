@@ -89,9 +89,10 @@ bool CopyFolder(const std::string& source, const std::string& destination,
   const bool finished =
       RunOnWorker([&queue] { return queue.Run(); }, "Sao chep cay thu muc", step);
   step = "Tong ket hang doi";
-  // Failures whose lines it lost have had error lines; say once why.
+  // Failures whose lines it lost (not opened, or not written) have had error
+  // lines; say once that the log is incomplete, and why.
   const int logFailure = queue.ErrorLogOpenFailure();
-  if (logFailure != 0) PrintErrorLogUnavailable(kErrorLogPath, logFailure);
+  if (logFailure != 0) PrintErrorLogIncomplete(kErrorLogPath, logFailure);
   const QueueStats stats = queue.GetStats();
   PrintQueueSummary(stats);
   // A run reaches its end after failures too; only a run that met none is

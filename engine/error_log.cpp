@@ -1,6 +1,7 @@
 #include "engine/error_log.h"
 
 #include "engine/text.h"
+#include "engine/text_escape.h"
 
 #include <cerrno>
 #include <chrono>
@@ -47,6 +48,21 @@ std::tm LocalCalendarTime(std::time_t seconds) {
   return local != nullptr ? *local : std::tm{};
 }
 
+// A path or message as it stands between the quotes of its field: a quote
+// doubled, control characters escaped, so that the field ends only at its
+// closing quote and the line only at its line feed. Malformed UTF-8 is kept,
+// so that the log names a POSIX file whose name holds such bytes exactly.
+std::string QuotedField(const std::string& text) {
+  const std::string escaped = EscapeControlCharacters(text, InvalidUtf8::Kept);
+  std::string field = "\"";
+  for (const char c : escaped) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  field += '"';
+  return field;
+}
+
 }  // namespace
 
 std::string CurrentTimestamp() {
@@ -68,11 +84,7 @@ bool ErrorLog::Write(const CopyError& error, ErrorAction action) {
   errno = 0;
   std::ofstream log(Utf8ToPath(path), std::ios::out | std::ios::app);
   if (!log.is_open()) {
-    // Read before anything else can change it; a failure that left no errno
-    // is still one.
-    const int reason = errno != 0 ? errno : EIO;
-    int none = 0;
-    firstOpenFailure.compare_exchange_strong(none, reason);
+    RecordLostLine();
     return false;
   }
   std::string line = "[" + CurrentTimestamp() + "] ";
@@ -81,10 +93,23 @@ bool ErrorLog::Write(const CopyError& error, ErrorAction action) {
   line += ActionWord(action);
   // std::to_string gives plain decimal digits whatever the global locale.
   line += " code=" + std::to_string(error.code);
-  line += " file=\"" + error.path + "\" msg=\"" + error.message + "\"\n";
+  line += " file=" + QuotedField(error.path) + " msg=" + QuotedField(error.message) + "\n";
+  // A full disk, or a device that takes nothing, fails the line here or at
+  // the flush of the close; either leaves the stream failed.
+  errno = 0;
   log << line;
   log.close();
-  return !log.fail();
+  if (!log.fail()) return true;
+  RecordLostLine();
+  return false;
+}
+
+void ErrorLog::RecordLostLine() {
+  // Read before anything else can change it; a failure that left no errno
+  // is still one.
+  const int reason = errno != 0 ? errno : EIO;
+  int none = 0;
+  firstLostLineReason.compare_exchange_strong(none, reason);
 }
 
 }  // namespace quillmere

@@ -19,6 +19,14 @@ using testing_support::ReadBytes;
 
 class CliOutputFailure : public CliTest {};
 
+// The closing notice of a run whose log lost lines, for the C library's
+// reason errnoValue.
+std::string LogIncompleteNotice(int errnoValue) {
+  return "\n[LOI] File nhat ky loi quillmere_errors.log thieu dong (khong mo hoac khong ghi "
+         "duoc): " +
+         std::generic_category().message(errnoValue) + "\n";
+}
+
 // A folder stands where the log would be written, which stops root too. The
 // queue's own failures come out as error lines, and the program says once
 // why the log holds none of them.
@@ -34,8 +42,7 @@ TEST_F(CliOutputFailure, FailuresAnUnwritableLogLosesAreWrittenOnStandardError) 
   EXPECT_EQ(ParseStandardOutput(run.out).tail, QueueSummary(1, 2, 1));
   errno = 0;
   const std::ofstream sameOpen(ErrorLog(), std::ios::out | std::ios::app);
-  const std::string logLine = "\n[LOI] Khong the mo file nhat ky loi quillmere_errors.log: " +
-                              std::generic_category().message(errno) + "\n";
+  const std::string logLine = LogIncompleteNotice(errno);
   std::string err = run.err;
   const size_t at = err.find(logLine);
   ASSERT_NE(at, std::string::npos) << err;
@@ -50,6 +57,29 @@ TEST_F(CliOutputFailure, FailuresAnUnwritableLogLosesAreWrittenOnStandardError) 
 }
 
 #if QUILLMERE_POSIX_STANDIN
+// A log that opens but takes no byte, as on a full disk: its lines are lost
+// as surely as those of a log that cannot be opened, and the program says so.
+TEST_F(CliOutputFailure, LogThatOpensButTakesNothingIsReportedIncomplete) {
+  fs::create_symlink("/dev/full", ErrorLog());
+  MakeFile("src/a.bin", PatternBytes(3000, 1));
+  MakeFile("src/b.bin", PatternBytes(10, 2));
+  fs::create_directories(At("dst/b.bin"));  // a folder where the file must go
+
+  const CliRun run = Run({"src", "dst"});
+
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ParseStandardOutput(run.out).tail, QueueSummary(1, 2, 1));
+  std::string err = run.err;
+  const std::string notice = LogIncompleteNotice(ENOSPC);
+  const size_t at = err.find(notice);
+  ASSERT_NE(at, std::string::npos) << err;
+  err.erase(at, notice.size());
+  const std::vector<ErrorLine> errors = ParseErrorLines(err);
+  ASSERT_EQ(errors.size(), 1u) << run.err;
+  EXPECT_EQ(errors[0].path, Native("dst/b.bin"));
+  EXPECT_EQ(ReadBytes(At("dst/a.bin")), PatternBytes(3000, 1));
+}
+
 // Pipes whose reader is gone (as when a pipeline's reader has quit) and a
 // full device: every write fails, and each copy still runs to its end.
 TEST_F(CliOutputFailure, OutputsThatCannotBeWrittenChangeNeitherCopyNorExitCode) {

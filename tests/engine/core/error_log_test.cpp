@@ -94,12 +94,30 @@ TEST_F(ErrorLogTest, CodesAreSignedDecimal) {
             "OPEN SKIP code=1234567 file=\"p\" msg=\"m\"\n");
 }
 
-TEST_F(ErrorLogTest, PathAndMessageAreWrittenUnchanged) {
+// Only what could end a field or the line changes: quotes are doubled,
+// control code points escaped; "\", letters beyond ASCII and bytes that are
+// not UTF-8 stay as they are.
+TEST_F(ErrorLogTest, PathAndMessageChangeOnlyWhereTheyCouldEndTheirFieldOrLine) {
   EXPECT_EQ(WriteOne(MakeError(2, 0, "", ""), 0), "WRITE SKIP code=0 file=\"\" msg=\"\"\n");
+  EXPECT_EQ(WriteOne(MakeError(2, 0, "C:\\th\xc6\xb0 m\xe1\xbb\xa5" "c\\a.txt", "caf\xe9"), 0),
+            "WRITE SKIP code=0 file=\"C:\\th\xc6\xb0 m\xe1\xbb\xa5" "c\\a.txt\" msg=\"caf\xe9\"\n");
   EXPECT_EQ(WriteOne(MakeError(2, 0, "a \"quoted\" name", "say \"no\""), 0),
-            "WRITE SKIP code=0 file=\"a \"quoted\" name\" msg=\"say \"no\"\"\n");
-  EXPECT_EQ(WriteOne(MakeError(2, 0, "th\xc6\xb0 m\xe1\xbb\xa5" "c", "d\xc3\xb2ng 1\nd\xc3\xb2ng 2"), 0),
-            "WRITE SKIP code=0 file=\"th\xc6\xb0 m\xe1\xbb\xa5" "c\" msg=\"d\xc3\xb2ng 1\nd\xc3\xb2ng 2\"\n");
+            "WRITE SKIP code=0 file=\"a \"\"quoted\"\" name\" msg=\"say \"\"no\"\"\"\n");
+  EXPECT_EQ(WriteOne(MakeError(2, 0, std::string("nul\0tab\tdel\x7f", 12), "1\r\n2\x1b[2J"), 0),
+            "WRITE SKIP code=0 file=\"nul\\x00tab\\x09del\\x7F\" msg=\"1\\x0D\\x0A2\\x1B[2J\"\n");
+  // C1 controls (two bytes in UTF-8) are escaped, the no-break space after
+  // them is not; a lead byte whose sequence breaks off keeps the control
+  // that breaks it from being swallowed.
+  EXPECT_EQ(WriteOne(MakeError(2, 0, "\xc2\x80\xc2\x9b\xc2\xa0", "\xe2\x80\n\xc2"), 0),
+            "WRITE SKIP code=0 file=\"\\u0080\\u009B\xc2\xa0\" msg=\"\xe2\x80\\x0A\xc2\"\n");
+}
+
+TEST_F(ErrorLogTest, NameThatSpellsALineStaysInItsOwnLine) {
+  const std::string forged =
+      "x\" msg=\"ok\"\n[2026-01-01 00:00:00] VERIFY SKIP code=0 file=\"C:forged\" msg=\"forged line";
+  EXPECT_EQ(WriteOne(MakeError(0, 5, forged, "Access is denied."), 0),
+            "OPEN SKIP code=5 file=\"x\"\" msg=\"\"ok\"\"\\x0A[2026-01-01 00:00:00] VERIFY SKIP code=0 "
+            "file=\"\"C:forged\"\" msg=\"\"forged line\" msg=\"Access is denied.\"\n");
 }
 
 TEST_F(ErrorLogTest, FirstLineCreatesFileAndLaterLinesAppend) {
