@@ -100,8 +100,9 @@ class QueueManager {
   void LogError(const std::string& path, CopyStage stage, int32_t code,
                 const std::string& message);
 
-  // The errno of the first failed opening of the error log, 0 while every
-  // opening worked. Safe from any thread.
+  // The errno of the first failed opening of the error log, or of the first
+  // line that opened but could not be written; 0 while every line reached
+  // it. Safe from any thread.
   int ErrorLogOpenFailure() const { return errorLog.FirstOpenFailure(); }
 
   // Runs every item in order on the calling thread. True when the run went
