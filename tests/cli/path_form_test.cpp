@@ -1,0 +1,104 @@
+// Windows path forms the standard library's path rules misread: a
+// device-namespace prefix is taken off where the rest names the same file
+// and refused once where it does not.
+
+#include "engine/tree_overlap.h"
+#include "platform/win32.h"
+#include "tests/cli/cli_fixture.h"
+
+#include <string>
+
+namespace cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+using quillmere::PathToUtf8;
+using testing_support::PatternBytes;
+using testing_support::ReadText;
+
+class CliPathForms : public CliTest {
+ protected:
+  void SetUp() override {
+    MakeFile("src/a.bin", PatternBytes(70000, 1));
+    MakeFile("src/inner/b.txt", PatternBytes(30, 2));
+  }
+
+  std::string Prefixed(const std::string& relative) const {
+    return R"(\\?\)" + PathToUtf8(At(relative));
+  }
+
+  // A run that lists and copies nothing: exit 1, nothing on standard error,
+  // no destination, the source as it was, and in the log the one refusal
+  // of `path`.
+  void ExpectRefusedOnce(const std::vector<std::string>& arguments, const std::string& path) {
+    SCOPED_TRACE(arguments[0] + " -> " + arguments[1]);
+    const TreeSnapshot before = Snapshot(At("src"));
+    const CliRun run = Run(arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_FALSE(fs::exists(At("dst")));
+    EXPECT_EQ(Snapshot(At("src")), before);
+    const std::string log = ReadText(ErrorLog());
+    fs::remove(ErrorLog());
+    const std::vector<std::string> lines = SplitLines(log);
+    ASSERT_EQ(lines.size(), 1u) << log;
+    EXPECT_NE(lines[0].find("OPEN SKIP code=123 file=\"" + path + "\""), std::string::npos)
+        << lines[0];
+  }
+};
+
+TEST_F(CliPathForms, FolderSourceWithTheLongPathPrefixIsCopied) {
+  const CliRun run = Run({Prefixed("src"), "dst"});
+
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Snapshot(At("dst")), Snapshot(At("src")));
+  EXPECT_FALSE(fs::exists(ErrorLog()));
+}
+
+TEST_F(CliPathForms, PrefixedDestinationInsideTheSourceIsRefusedAsAnOverlap) {
+  for (const char* destination : {"src/new", "src"}) {
+    SCOPED_TRACE(destination);
+    const TreeSnapshot before = Snapshot(Root());
+    const CliRun run = Run({"src", Prefixed(Native(destination))});
+    EXPECT_EQ(run.exitCode, 1);
+    const std::vector<ErrorLine> errors = ParseErrorLines(run.err);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_EQ(errors[0].code, quillmere::kTreeOverlapCode);
+    EXPECT_EQ(Snapshot(Root()), before) << "no folder, no log, no source byte changed";
+  }
+}
+
+// A folder only the prefix reaches; the path rules read its name without
+// the dot, so it is removed the same way before the temporary folder goes.
+struct DottedFolder {
+  explicit DottedFolder(const std::string& path) : path(quillmere::Utf8ToWide(path)) {
+    made = CreateDirectoryW(this->path.c_str(), nullptr) != FALSE;
+  }
+  ~DottedFolder() { RemoveDirectoryW(path.c_str()); }
+  WideString path;
+  bool made = false;
+};
+
+// "src." exists on the host; without the prefix Windows would read it as
+// "src". A server without a share, and a volume name, have no plain form.
+TEST_F(CliPathForms, PrefixedPathWithNoPlainFormIsRefusedOnceWithNothingListed) {
+  const DottedFolder dotted(Prefixed("src."));
+  ASSERT_TRUE(dotted.made);
+  ExpectRefusedOnce({Prefixed("src."), "dst"}, Prefixed("src."));
+  ExpectRefusedOnce({"src", R"(\\?\UNC\server)"}, R"(\\?\UNC\server)");  // no share
+
+  // Wine names volumes, but reaches no file through those names.
+  WCHAR volume[64] = {};
+  const WideString root = At("").root_path().native();
+  if (!GetVolumeNameForVolumeMountPointW(root.c_str(), volume, 64)) return;
+  const std::string onVolume =
+      quillmere::WideToUtf8(volume) + PathToUtf8(At("src").relative_path());
+  const DWORD attributes = GetFileAttributesW(quillmere::Utf8ToWide(onVolume).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return;
+  }
+  ExpectRefusedOnce({onVolume, "dst"}, onVolume);
+}
+
+}  // namespace
+}  // namespace cli_test
