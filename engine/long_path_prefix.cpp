@@ -3,6 +3,7 @@
 #include "engine/device_path.h"
 #include "engine/queue_manager.h"
 #include "engine/text.h"
+#include "engine/win32_file.h"
 #include "platform/win32.h"
 
 #include <cctype>
@@ -120,7 +121,7 @@ std::optional<std::string> PlainFormOfRest(std::string_view rest) {
 }  // namespace
 
 std::optional<std::string> PlainWindowsPath(const std::string& path) {
-  if (!HasDeviceNamespacePrefix(path) || NamesRawDevice(path)) return path;
+  if (!HasDeviceNamespacePrefix(path)) return path;
   std::optional<std::string> plain = PlainFormOfRest(std::string_view(path).substr(4));
   if (plain && Utf8ToWide(*plain).size() + 1 >= kPathUnitLimit) return std::nullopt;
   return plain;
@@ -131,14 +132,26 @@ std::optional<std::string> LibraryPathForm(const std::string& path) {
   return PlainWindowsPath(path);
 }
 
+namespace {
+
+// A whole volume or disk is refused as the opens refuse it, with
+// ERROR_NOT_SUPPORTED and the system's text: never read raw nor written over.
+void LogRefusal(QueueManager& queue, const std::string& path) {
+  if (NamesRawDevice(path)) {
+    queue.LogError(path, OPEN, kRawDeviceCode, FormatWin32Error(kRawDeviceCode));
+  } else {
+    queue.LogError(path, OPEN, kLongPathPrefixCode, kLongPathPrefixMessage);
+  }
+}
+
+}  // namespace
+
 std::optional<LibraryPaths> ListingPathsOrRefusal(QueueManager& queue, const std::string& source,
                                                   const std::string& destination) {
   const std::optional<std::string> sourceForm = LibraryPathForm(source);
   const std::optional<std::string> destinationForm = LibraryPathForm(destination);
-  if (!sourceForm) queue.LogError(source, OPEN, kLongPathPrefixCode, kLongPathPrefixMessage);
-  if (!destinationForm) {
-    queue.LogError(destination, OPEN, kLongPathPrefixCode, kLongPathPrefixMessage);
-  }
+  if (!sourceForm) LogRefusal(queue, source);
+  if (!destinationForm) LogRefusal(queue, destination);
   if (!sourceForm || !destinationForm) return std::nullopt;
   return LibraryPaths{Utf8ToPath(*sourceForm), Utf8ToPath(*destinationForm)};
 }

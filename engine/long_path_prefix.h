@@ -15,13 +15,16 @@ namespace quillmere {
 
 class QueueManager;
 
-// The code a refused prefixed path is reported with: ERROR_INVALID_NAME.
+// The code a prefixed path without a plain form is reported with, with our
+// own text: ERROR_INVALID_NAME.
 constexpr int32_t kLongPathPrefixCode = 123;
 extern const char kLongPathPrefixMessage[];
+// The code a raw device is reported with, as the opens report it, with the
+// system's text: ERROR_NOT_SUPPORTED.
+constexpr int32_t kRawDeviceCode = 50;
 
 // The rule itself, on path text read as a Windows path, on every platform:
-// - no such prefix, or a raw device (NamesRawDevice), which the opens
-//   refuse themselves: the path unchanged;
+// - no such prefix: the path unchanged;
 // - "\\?\X:\rest" or "\\?\UNC\server\share\rest" (or the same after another
 //   of the prefixes) whose names would all be read the same without it
 //   (none empty, "." or "..", none ending in a dot or a blank, none holding
@@ -29,8 +32,8 @@ extern const char kLongPathPrefixMessage[];
 //   CON, NUL or COM1, with or without an extension) and whose plain form
 //   takes fewer than 260 UTF-16 units with its terminator: that plain form,
 //   "X:\rest" or "\\server\share\rest";
-// - any other such path (a volume name "\\?\Volume{...}\dir" included):
-//   none.
+// - any other such path (a volume name "\\?\Volume{...}\dir" included,
+//   and a raw device, NamesRawDevice, which names no file at all): none.
 std::optional<std::string> PlainWindowsPath(const std::string& path);
 
 // The path as the standard library's path rules may take it: PlainWindowsPath
@@ -46,8 +49,8 @@ struct LibraryPaths {
 
 // LibraryPathForm of a listing's source and destination. When either is
 // refused, each refused one is logged once in queue's error log, as given,
-// with OPEN, kLongPathPrefixCode and the text, and none is given: nothing of
-// that source may be listed.
+// with OPEN and kRawDeviceCode for a raw device, else kLongPathPrefixCode,
+// and none is given: nothing of that source may be listed.
 std::optional<LibraryPaths> ListingPathsOrRefusal(QueueManager& queue, const std::string& source,
                                                   const std::string& destination);
 

@@ -2,6 +2,7 @@
 // device-namespace prefix is taken off where the rest names the same file
 // and refused once where it does not.
 
+#include "engine/long_path_prefix.h"
 #include "engine/tree_overlap.h"
 #include "platform/win32.h"
 #include "tests/cli/cli_fixture.h"
@@ -29,8 +30,9 @@ class CliPathForms : public CliTest {
 
   // A run that lists and copies nothing: exit 1, nothing on standard error,
   // no destination, the source as it was, and in the log the one refusal
-  // of `path`.
-  void ExpectRefusedOnce(const std::vector<std::string>& arguments, const std::string& path) {
+  // of `path`, with `code`.
+  void ExpectRefusedOnce(const std::vector<std::string>& arguments, const std::string& path,
+                         int code = quillmere::kLongPathPrefixCode) {
     SCOPED_TRACE(arguments[0] + " -> " + arguments[1]);
     const TreeSnapshot before = Snapshot(At("src"));
     const CliRun run = Run(arguments);
@@ -42,7 +44,8 @@ class CliPathForms : public CliTest {
     fs::remove(ErrorLog());
     const std::vector<std::string> lines = SplitLines(log);
     ASSERT_EQ(lines.size(), 1u) << log;
-    EXPECT_NE(lines[0].find("OPEN SKIP code=123 file=\"" + path + "\""), std::string::npos)
+    const std::string refusal = "OPEN SKIP code=" + std::to_string(code) + " file=\"" + path + "\"";
+    EXPECT_NE(lines[0].find(refusal), std::string::npos)
         << lines[0];
   }
 };
@@ -86,6 +89,8 @@ TEST_F(CliPathForms, PrefixedPathWithNoPlainFormIsRefusedOnceWithNothingListed) 
   ASSERT_TRUE(dotted.made);
   ExpectRefusedOnce({Prefixed("src."), "dst"}, Prefixed("src."));
   ExpectRefusedOnce({"src", R"(\\?\UNC\server)"}, R"(\\?\UNC\server)");  // no share
+  // A whole volume is refused as its open would be.
+  ExpectRefusedOnce({"src", R"(\\.\C:)"}, R"(\\.\C:)", quillmere::kRawDeviceCode);
 
   // Wine names volumes, but reaches no file through those names.
   WCHAR volume[64] = {};
