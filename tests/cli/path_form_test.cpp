@@ -1,6 +1,7 @@
 // Windows path forms the standard library's path rules misread: a
 // device-namespace prefix is taken off where the rest names the same file
-// and refused once where it does not.
+// and refused once where it does not; a drive-relative argument is read as
+// Windows reads it.
 
 #include "engine/long_path_prefix.h"
 #include "engine/tree_overlap.h"
@@ -103,6 +104,19 @@ TEST_F(CliPathForms, PrefixedPathWithNoPlainFormIsRefusedOnceWithNothingListed) 
     return;
   }
   ExpectRefusedOnce({onVolume, "dst"}, onVolume);
+}
+
+// The child's current folder is the root, so "X:name" on the root's drive
+// names a folder in the root, and a bare "X:" the current folder itself.
+TEST_F(CliPathForms, DriveRelativeArgumentsAreReadAgainstTheDrivesCurrentFolder) {
+  const std::string drive = PathToUtf8(Root().root_name());
+  const CliRun run = Run({"src", drive + "dst"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Snapshot(At("dst")), Snapshot(At("src")));
+
+  const CliRun fromDrive = RunCli({drive, Native("../dst2")}, At("src"));
+  EXPECT_EQ(fromDrive.exitCode, 0) << fromDrive.err;
+  EXPECT_EQ(Snapshot(At("dst2")), Snapshot(At("src")));
 }
 
 }  // namespace
