@@ -11,6 +11,7 @@
 // read; such a source is refused whole, with nothing queued.
 #include "engine/queue_manager.h"
 
+#include "engine/long_path_prefix.h"
 #include "engine/text.h"
 #include "engine/tree_overlap.h"
 #include "engine/win32_file.h"
@@ -18,6 +19,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -246,8 +248,10 @@ class QueueManager::TreeWalk {
 };
 
 bool QueueManager::AddSource(const std::string& source, const std::string& destination) {
-  const fs::path sourcePath = Utf8ToPath(source);
-  const fs::path destinationPath = Utf8ToPath(destination);
+  const std::optional<LibraryPaths> paths = ListingPathsOrRefusal(*this, source, destination);
+  if (!paths) return false;
+  const fs::path& sourcePath = paths->source;
+  const fs::path& destinationPath = paths->destination;
   std::error_code error;
   const fs::file_status status = fs::status(sourcePath, error);
   if (error) {

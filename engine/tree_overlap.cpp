@@ -1,5 +1,6 @@
 #include "engine/tree_overlap.h"
 
+#include "engine/long_path_prefix.h"
 #include "engine/text.h"
 
 #include <system_error>
@@ -114,7 +115,12 @@ TreeOverlap FindTreeOverlap(const fs::path& source, const fs::path& destination)
 
 std::optional<CopyError> TreeOverlapError(const std::string& source,
                                           const std::string& destination) {
-  const TreeOverlap overlap = FindTreeOverlap(Utf8ToPath(source), Utf8ToPath(destination));
+  const std::optional<std::string> sourceForm = LibraryPathForm(source);
+  const std::optional<std::string> destinationForm = LibraryPathForm(destination);
+  // The listing refuses such a path itself, with its own reason.
+  if (!sourceForm || !destinationForm) return std::nullopt;
+  const TreeOverlap overlap =
+      FindTreeOverlap(Utf8ToPath(*sourceForm), Utf8ToPath(*destinationForm));
   if (overlap == TreeOverlap::None) return std::nullopt;
   CopyError error;
   error.path = source;

@@ -71,9 +71,10 @@ class EnteredFolderCheck {
 TreeOverlap FindTreeOverlap(const std::filesystem::path& source,
                             const std::filesystem::path& destination);
 
-// FindTreeOverlap on UTF-8 paths, given as the failure a front end reports:
-// the source path, OPEN, kTreeOverlapCode and the text. Empty when the two
-// do not overlap.
+// FindTreeOverlap on UTF-8 paths, each in its LibraryPathForm, given as the
+// failure a front end reports: the source path, OPEN, kTreeOverlapCode and
+// the text. Empty when the two do not overlap, and when either path has no
+// such form (the listing refuses it).
 std::optional<CopyError> TreeOverlapError(const std::string& source,
                                           const std::string& destination);
 
