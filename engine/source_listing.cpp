@@ -11,6 +11,7 @@
 // read; such a source is refused whole, with nothing queued.
 #include "engine/queue_manager.h"
 
+#include "engine/listed_name.h"
 #include "engine/text.h"
 #include "engine/tree_overlap.h"
 #include "engine/win32_file.h"
@@ -27,6 +28,11 @@ namespace quillmere {
 namespace {
 
 const char kNotFileOrFolder[] = "Duong dan nguon khong phai file hay thu muc hop le";
+// A listed name that joined to its folder names something else: it has a
+// drive, a root or a separator, or is "." or "..". Followed by the folder
+// and the name as listed, and ")".
+const char kNotPlainName[] =
+    "Ten duoc liet ke khong phai mot ten don trong thu muc cua no, khong sao chep (thu muc=";
 
 // Links to folders are never followed by the iterator itself. A folder the
 // user may not open is an error like any other: its contents are not
@@ -94,7 +100,7 @@ class QueueManager::TreeWalk {
   bool Open(const std::string& source) {
     Level level;
     std::error_code error;
-    if (!ReadFolder(sourcePath, level, error)) {
+    if (!ReadFolder(sourcePath, sourcePath.has_filename(), level, error)) {
       queue.LogFileSystemError(source, OPEN, error);
       return false;
     }
@@ -138,16 +144,20 @@ class QueueManager::TreeWalk {
     std::error_code brokeOff;  // why the listing ended early; none if it did not
     size_t folderLength = 0;    // this folder's path: the start of folderText
     size_t relativeLength = 0;  // its path below the source: the start of relativeText
+    bool separated = true;      // whether joining a name to it adds a separator
   };
 
-  // Reads the whole listing of folder into level; false, with the failure
-  // in error, when it cannot be opened. A listing that breaks off keeps the
-  // names before the break and its failure, reported once they are done.
-  bool ReadFolder(const fs::path& folder, Level& level, std::error_code& error) {
+  // Reads the whole listing of folder into level, each name as listed
+  // (separated: whether the library's join puts a separator after the
+  // folder); false, with the failure in error, when it cannot be opened. A
+  // listing that breaks off keeps the names before the break and its
+  // failure, reported once they are done.
+  bool ReadFolder(const fs::path& folder, bool separated, Level& level, std::error_code& error) {
     fs::directory_iterator entries(folder, kWalkOptions, error);
     if (error) return false;
+    level.separated = separated;
     while (entries != fs::directory_iterator()) {
-      level.names += entries->path().filename().native();
+      level.names += ListedName(entries->path().native(), folder.native(), separated);
       level.names += NativeText::value_type(0);
       entries.increment(level.brokeOff);
       if (level.brokeOff) break;
@@ -181,9 +191,14 @@ class QueueManager::TreeWalk {
     return name;
   }
 
-  // Handles one listed name of the deepest folder: queued and, when it is a
-  // real folder, entered (true).
+  // Handles one listed name of the deepest folder: refused when it names no
+  // entry of that folder, else queued and, when it is a real folder,
+  // entered (true).
   bool HandOut(const fs::path& name) {
+    if (!IsPlainName(name)) {
+      RefuseNotPlain(name);
+      return false;
+    }
     const fs::path path = fs::path(folderText) / name;
     standingAt = PathToUtf8(path);
     const fs::path relative = fs::path(relativeText) / name;
@@ -192,6 +207,17 @@ class QueueManager::TreeWalk {
     const bool isLink = ownError || fs::is_symlink(own);
     QueueEntry(path, relative, isLink);
     return !ownError && fs::is_directory(own) && Enter(path, relative);
+  }
+
+  // A name that, joined to its folder, would name something else (another
+  // drive, a root, a place above): neither followed nor queued.
+  void RefuseNotPlain(const fs::path& name) {
+    const std::string folder = PathToUtf8(fs::path(folderText));
+    const std::string listed = PathToUtf8(name);
+    const bool separated = levels.back().separated;
+    standingAt = folder + (separated ? QUILLMERE_PATH_SEPARATOR : "") + listed;
+    queue.LogError(standingAt, OPEN, ERROR_INVALID_NAME,
+                   std::string(kNotPlainName) + folder + ", ten=" + listed + ")");
   }
 
   // Queues a folder or regular file entry. It goes where its canonical form
@@ -264,7 +290,7 @@ class QueueManager::TreeWalk {
     if (overlap != TreeOverlap::None) return false;
     Level level;
     std::error_code error;
-    if (!ReadFolder(folder, level, error)) {
+    if (!ReadFolder(folder, true, level, error)) {
       queue.LogFileSystemError(standingAt, OPEN, error);
       return false;
     }

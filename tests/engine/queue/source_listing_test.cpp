@@ -197,6 +197,21 @@ TEST_F(QueueListing, NamesThatAreNotUtf8KeepTheirBytes) {
   EXPECT_TRUE(Log().empty());
 }
 
+// Names Windows reads as a drive, a path or a climb are plain names here.
+TEST_F(QueueListing, NamesWindowsWouldReadAsPathsAreCopiedUnderTheirNames) {
+  const std::vector<std::string> names{"c:d", "z:..", "q\\r", "a."};
+  for (const std::string& name : names) MakeFile(source / name, 1);
+
+  EXPECT_TRUE(Add(source, destination));
+
+  std::vector<std::string> expected{FolderItem(source, destination)};
+  for (const fs::path& name : ListingOrder(source)) {
+    expected.push_back(FileItem(source / name, destination / name, 1));
+  }
+  EXPECT_EQ(Items(), expected);
+  EXPECT_TRUE(Log().empty());
+}
+
 long PeakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
