@@ -33,6 +33,12 @@ const char kNotFileOrFolder[] = "Duong dan nguon khong phai file hay thu muc hop
 // and the name as listed, and ")".
 const char kNotPlainName[] =
     "Ten duoc liet ke khong phai mot ten don trong thu muc cua no, khong sao chep (thu muc=";
+// A listed name found only as it was listed: the Windows path rules change
+// it (a trailing dot or space) or read it as something else (a device name,
+// a wildcard), so no copy could be opened under it.
+const char kNameChangedByPathRules[] =
+    "Ten file bi quy tac duong dan Windows thay doi hoac tu choi (dau cham hay khoang trang o "
+    "cuoi, ten thiet bi, ky tu dai dien), khong sao chep";
 
 // Links to folders are never followed by the iterator itself. A folder the
 // user may not open is an error like any other: its contents are not
@@ -205,7 +211,7 @@ class QueueManager::TreeWalk {
     std::error_code ownError;
     const fs::file_status own = fs::symlink_status(path, ownError);
     const bool isLink = ownError || fs::is_symlink(own);
-    QueueEntry(path, relative, isLink);
+    QueueEntry(path, name, relative, isLink);
     return !ownError && fs::is_directory(own) && Enter(path, relative);
   }
 
@@ -220,20 +226,23 @@ class QueueManager::TreeWalk {
                    std::string(kNotPlainName) + folder + ", ten=" + listed + ")");
   }
 
+  // Windows codes of the walk's own refusals, with the system's text.
+  void LogCode(const std::string& path, DWORD code) {
+    queue.LogError(path, OPEN, static_cast<int32_t>(code),
+                   std::system_category().message(static_cast<int>(code)));
+  }
+
   // Queues a folder or regular file entry. It goes where its canonical form
   // lies below the source folder; a link that leads out of the tree (or to
   // the source folder itself) stays at its own place in the tree, so that no
   // destination lies outside the destination folder.
-  void QueueEntry(const fs::path& path, const fs::path& walkRelative, bool isLink) {
+  void QueueEntry(const fs::path& path, const fs::path& name, const fs::path& walkRelative,
+                  bool isLink) {
     const std::string& entryText = standingAt;
-    // Removed entries and dangling links have no kind: left out silently.
-    // An entry that cannot be examined is logged when its canonical form
-    // cannot be had either, as for every other entry.
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error) {
-      fs::path unused;
-      CanonicalPlace(path, walkRelative, unused);
+      ExplainMissing(path, name, walkRelative);
       return;
     }
     // Every level below the source folder is a real folder entered by name,
@@ -254,6 +263,24 @@ class QueueManager::TreeWalk {
       listing.Add(QueueItem{entryText, destination, listedSize, false},
                   atWalkPlace ? ListedAt(walkRelative) : std::string());
       if (!atWalkPlace) listing.linkedFiles.push_back(FinalPathAt(entryText));
+    }
+  }
+
+  // A listed entry whose status fails. Where the platform's path rules
+  // change names, it is asked for once more as it was listed: found so, it
+  // is a name those rules change or refuse, and is reported. Removed entries
+  // and dangling links are left out silently; an entry that cannot be
+  // examined is logged when its canonical form cannot be had either, as for
+  // every other entry.
+  void ExplainMissing(const fs::path& path, const fs::path& name, const fs::path& walkRelative) {
+    const DWORD code = FindAsListed(folderText.c_str(), name.c_str());
+    if (code == ERROR_SUCCESS) {
+      queue.LogError(standingAt, OPEN, ERROR_INVALID_NAME, kNameChangedByPathRules);
+    } else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+      LogCode(standingAt, code);
+    } else {
+      fs::path unused;
+      CanonicalPlace(path, walkRelative, unused);
     }
   }
 

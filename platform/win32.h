@@ -175,6 +175,31 @@ inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
 inline std::error_code PathNotFoundError() {
   return std::error_code(static_cast<int>(ERROR_PATH_NOT_FOUND), std::system_category());
 }
+
+// Whether a listed name is there when asked through the "\\?\" form of its
+// folder's full path, which the Windows path rules leave as it stands. The
+// plain path loses a trailing dot or space and reads device names and
+// wildcards as something else, so a listed name's own status can fail while
+// it exists. ERROR_SUCCESS when it is found, else the code of the failure.
+inline DWORD FindAsListed(const WCHAR* folder, const WCHAR* name) {
+  WCHAR full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(folder, MAX_PATH, full, nullptr);
+  if (length == 0) return GetLastError();
+  if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  const WideString text(full, length);
+  WideString verbatim;
+  if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) {
+    verbatim = text;
+  } else if (text.rfind(L"\\\\", 0) == 0) {
+    verbatim = L"\\\\?\\UNC\\" + text.substr(2);  // \\server\share\...
+  } else {
+    verbatim = L"\\\\?\\" + text;
+  }
+  if (verbatim.back() != L'\\') verbatim += L'\\';
+  verbatim += name;
+  if (GetFileAttributesW(verbatim.c_str()) != INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
+  return GetLastError();
+}
 #else
 // Both categories carry errno values here. The system has no text for a
 // Windows code; the C library's text for the errno says the same thing.
@@ -189,4 +214,8 @@ inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
 inline std::error_code PathNotFoundError() {
   return std::error_code(ENOENT, std::generic_category());
 }
+
+// Names reach the system here as they stand: a listed name whose status
+// fails is simply gone.
+inline DWORD FindAsListed(const char*, const char*) { return ERROR_FILE_NOT_FOUND; }
 #endif

@@ -143,5 +143,33 @@ TEST_F(CliWindowsNames, NamesThatWouldLeadTheWalkElsewhereAreReportedNotFollowed
   EXPECT_EQ(NamesIn(Root()), (std::set<std::string>{"dst", "run"}));
 }
 
+// The path rules strip a trailing dot or space and read device names and
+// wildcards as something else, so these names' own status fails; asked as
+// listed, they are there, and are reported. A link to nowhere stays silent.
+TEST_F(CliWindowsNames, NamesThePathRulesChangeOrRefuseAreReportedNotSkippedSilently) {
+  const std::vector<std::string> names{"a.",  "b ",  "CON", "nul.txt", "COM1.log", "e*f",
+                                       "g?h", "i\"j", "k<l", "m>n",     "o|p"};
+  std::vector<std::string> files = names;
+  files.push_back("ok.txt");
+  if (!host.Make("src", files, {"gone"})) GTEST_SKIP() << "no host shell: not under Wine";
+
+  const CliRun run = Run({quillmere::PathToUtf8(host.Folder() / "src"), "dst"});
+
+  EXPECT_EQ(run.exitCode, 1);
+  const std::vector<std::string> refused = OpenLines(ErrorLog(), 123);
+  EXPECT_EQ(refused.size(), names.size()) << ReadText(ErrorLog());
+  EXPECT_EQ(SplitLines(ReadText(ErrorLog())).size(), names.size()) << "the link stays silent";
+  for (const char* name : {"src\\a.\"", "src\\b \"", "src\\CON\""}) {
+    const auto line = std::find_if(refused.begin(), refused.end(), [&](const std::string& l) {
+      return l.find(name) != std::string::npos;
+    });
+    ASSERT_NE(line, refused.end()) << name;
+    EXPECT_NE(line->find("Ten file bi quy tac duong dan Windows thay doi hoac tu choi"),
+              std::string::npos)
+        << *line;
+  }
+  EXPECT_EQ(Snapshot(At("dst")), (TreeSnapshot{{"ok.txt", Bytes("ok.txt")}}));
+}
+
 }  // namespace
 }  // namespace cli_test
