@@ -198,8 +198,8 @@ class QueueManager::TreeWalk {
   }
 
   // Handles one listed name of the deepest folder: refused when it names no
-  // entry of that folder, else queued and, when it is a real folder,
-  // entered (true).
+  // entry of that folder or has no exact UTF-8 form, else queued and, when
+  // it is a real folder, entered (true).
   bool HandOut(const fs::path& name) {
     if (!IsPlainName(name)) {
       RefuseNotPlain(name);
@@ -207,6 +207,10 @@ class QueueManager::TreeWalk {
     }
     const fs::path path = fs::path(folderText) / name;
     standingAt = PathToUtf8(path);
+    if (!NameConvertsExactly(name)) {
+      LogCode(standingAt, ERROR_NO_UNICODE_TRANSLATION);
+      return false;
+    }
     const fs::path relative = fs::path(relativeText) / name;
     std::error_code ownError;
     const fs::file_status own = fs::symlink_status(path, ownError);
