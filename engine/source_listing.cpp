@@ -159,6 +159,10 @@ class QueueManager::TreeWalk {
   // listing that breaks off keeps the names before the break and its
   // failure, reported once they are done.
   bool ReadFolder(const fs::path& folder, bool separated, Level& level, std::error_code& error) {
+    if (const DWORD refusal = FolderListingRefusal(folder.c_str())) {
+      error = std::error_code(static_cast<int>(refusal), std::system_category());
+      return false;
+    }
     fs::directory_iterator entries(folder, kWalkOptions, error);
     if (error) return false;
     level.separated = separated;

@@ -171,5 +171,29 @@ TEST_F(CliWindowsNames, NamesThePathRulesChangeOrRefuseAreReportedNotSkippedSile
   EXPECT_EQ(Snapshot(At("dst")), (TreeSnapshot{{"ok.txt", Bytes("ok.txt")}}));
 }
 
+// The C runtime builds a folder's full path in 260 units: beyond that its
+// listing fails or lists another folder, and deep.txt went missing without
+// a word. The folder is refused on every run.
+TEST_F(CliWindowsNames, FolderTooDeepForTheRuntimeIsRefusedOnEveryRun) {
+  const std::string step(60, 'x');
+  const std::string deep = "DP/" + step + "/" + step + "b/" + step + "c/" + step + "d";
+  if (!host.Make("DP", {"top.txt"}) || !host.Make(deep, {"deep.txt"})) {
+    GTEST_SKIP() << "no host shell: not under Wine";
+  }
+  const fs::path log = host.Folder() / "quillmere_errors.log";
+
+  for (size_t round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    // The copy's deep folder is too long for the Windows side to remove.
+    const CliRun run = RunCli({"DP", "dst"}, host.Folder());
+    EXPECT_EQ(run.exitCode, 1);
+    const std::vector<std::string> refused = OpenLines(log, 206);
+    ASSERT_EQ(refused.size(), round) << ReadText(log);
+    EXPECT_NE(refused.back().find("file=\"" + Native(deep) + "\""), std::string::npos)
+        << refused.back();
+    EXPECT_EQ(ReadText(host.Folder() / "dst" / "top.txt"), "top.txt");
+  }
+}
+
 }  // namespace
 }  // namespace cli_test
