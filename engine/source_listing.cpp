@@ -77,6 +77,18 @@ bool LeavesTree(const fs::path& relative) {
   return first == fs::path(".") || first == fs::path("..");
 }
 
+// Moves a listing's vector to the end of the queue's. Into an empty one it
+// is moved whole: for a large flat tree, the two item arrays held at once
+// by a copy were a third of the listing's peak memory.
+template <typename T>
+void MoveToEnd(std::vector<T>& from, std::vector<T>& to) {
+  if (to.empty()) {
+    to.swap(from);
+    return;
+  }
+  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+}
+
 }  // namespace
 
 // The walk of one folder source. Each open level keeps the names its
@@ -413,10 +425,8 @@ void QueueManager::AppendListing(Listing listing) {
   for (const std::string& linked : listing.linkedFiles) NoteSourceFile(linked);
   totalFiles += files;
   totalBytes += bytes;
-  items.insert(items.end(), std::make_move_iterator(listing.items.begin()),
-               std::make_move_iterator(listing.items.end()));
-  listedPaths.insert(listedPaths.end(), std::make_move_iterator(listing.listedPaths.begin()),
-                     std::make_move_iterator(listing.listedPaths.end()));
+  MoveToEnd(listing.items, items);
+  MoveToEnd(listing.listedPaths, listedPaths);
   statuses.resize(items.size(), ItemStatus::Pending);
   messages.resize(items.size());
 }
