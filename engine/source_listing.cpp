@@ -342,6 +342,8 @@ class QueueManager::TreeWalk {
       return false;
     }
     if (level.names.empty() && !level.brokeOff) return false;
+    // folder is the deepest folder joined with one plain name, so the texts
+    // of the levels above stay the start of the new ones.
     folderText = folder.native();
     relativeText = relative.native();
     PushLevel(std::move(level));
