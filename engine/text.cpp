@@ -25,7 +25,21 @@ WideString Utf8ToWide(const std::string& text) {
   return result;
 }
 
+bool HasUnpairedSurrogate(const WideString& text) {
+  const auto isHigh = [](WCHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+  const auto isLow = [](WCHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (isLow(text[i])) return true;
+    if (!isHigh(text[i])) continue;
+    if (i + 1 == text.size() || !isLow(text[i + 1])) return true;
+    ++i;  // a whole pair
+  }
+  return false;
+}
+
 #if QUILLMERE_NATIVE_PATHS_ARE_UTF8
+
+bool NameConvertsExactly(const std::filesystem::path&) { return true; }
 
 // Native path text is bytes here: they pass unchanged, so a name that is not
 // valid UTF-8 still names its file. The text is cut at its first NUL, as the
@@ -37,6 +51,10 @@ std::filesystem::path Utf8ToPath(const std::string& text) {
 std::string PathToUtf8(const std::filesystem::path& path) { return path.native(); }
 
 #else
+
+bool NameConvertsExactly(const std::filesystem::path& name) {
+  return !HasUnpairedSurrogate(name.native());
+}
 
 std::filesystem::path Utf8ToPath(const std::string& text) {
   return std::filesystem::path(Utf8ToWide(text));

@@ -20,6 +20,16 @@ WideString Utf8ToWide(const std::string& text);
 // unchanged, so names that are not valid UTF-8 survive.
 std::filesystem::path Utf8ToPath(const std::string& text);
 
+// Whether text holds a UTF-16 unit that WideToUtf8 replaces with U+FFFD: a
+// high surrogate not followed by a low one, or a low one not preceded by a
+// high one. Windows names may hold any 16-bit units.
+bool HasUnpairedSurrogate(const WideString& text);
+
+// Whether PathToUtf8 gives a name's own text, so that Utf8ToPath leads back
+// to it: always where native paths are bytes; on Windows unless the name
+// holds an unpaired surrogate.
+bool NameConvertsExactly(const std::filesystem::path& name);
+
 // The inverse of Utf8ToPath: the UTF-8 text of a path (on byte-path
 // platforms, its native bytes unchanged).
 std::string PathToUtf8(const std::filesystem::path& path);

@@ -190,6 +190,45 @@ inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
 inline std::error_code PathNotFoundError() {
   return std::error_code(static_cast<int>(ERROR_PATH_NOT_FOUND), std::system_category());
 }
+
+// The library lists a folder through the C runtime, which builds the
+// folder's full path in a buffer of MAX_PATH units: for a longer path that
+// fails and the buffer keeps what stood in it before, so the listing can be
+// of another folder (the current one). Such a folder is never handed to it:
+// ERROR_FILENAME_EXCED_RANGE for a full path that takes MAX_PATH units or
+// more with its terminator, ERROR_SUCCESS for one that may be listed.
+inline DWORD FolderListingRefusal(const WCHAR* folder) {
+  WCHAR full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(folder, MAX_PATH, full, nullptr);
+  if (length == 0) return GetLastError();
+  // A path that fits gives its length, one that does not the units it needs.
+  return length + 1 >= MAX_PATH ? ERROR_FILENAME_EXCED_RANGE : ERROR_SUCCESS;
+}
+
+// Whether a listed name is there when asked through the "\\?\" form of its
+// folder's full path, which the Windows path rules leave as it stands. The
+// plain path loses a trailing dot or space and reads device names and
+// wildcards as something else, so a listed name's own status can fail while
+// it exists. ERROR_SUCCESS when it is found, else the code of the failure.
+inline DWORD FindAsListed(const WCHAR* folder, const WCHAR* name) {
+  WCHAR full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(folder, MAX_PATH, full, nullptr);
+  if (length == 0) return GetLastError();
+  if (length >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  const WideString text(full, length);
+  WideString verbatim;
+  if (text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) {
+    verbatim = text;
+  } else if (text.rfind(L"\\\\", 0) == 0) {
+    verbatim = L"\\\\?\\UNC\\" + text.substr(2);  // \\server\share\...
+  } else {
+    verbatim = L"\\\\?\\" + text;
+  }
+  if (verbatim.back() != L'\\') verbatim += L'\\';
+  verbatim += name;
+  if (GetFileAttributesW(verbatim.c_str()) != INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
+  return GetLastError();
+}
 #else
 // Both categories carry errno values here. The system has no text for a
 // Windows code; the C library's text for the errno says the same thing.
@@ -204,4 +243,9 @@ inline LibraryFailure DescribeLibraryError(const std::error_code& error) {
 inline std::error_code PathNotFoundError() {
   return std::error_code(ENOENT, std::generic_category());
 }
+
+// Names reach the system here as they stand: every folder may be listed,
+// and a listed name whose status fails is simply gone.
+inline DWORD FolderListingRefusal(const char*) { return ERROR_SUCCESS; }
+inline DWORD FindAsListed(const char*, const char*) { return ERROR_FILE_NOT_FOUND; }
 #endif

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -49,6 +50,22 @@ TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(WideToUtf8(loneHigh), std::string("x") + kReplacementUtf8 + "y");
   EXPECT_EQ(WideToUtf8(loneLow), kReplacementUtf8);
   EXPECT_EQ(WideToUtf8(swapped), std::string(kReplacementUtf8) + kReplacementUtf8);
+}
+
+// The check agrees with the conversion itself: a text has an unpaired
+// surrogate exactly when its UTF-8 form does not lead back to it. A real
+// U+FFFD converts exactly.
+TEST(TextConversion, UnpairedSurrogateIsFoundExactlyWhereTheConversionReplaces) {
+  const WCHAR high = WCHAR(0xD83D);
+  const WCHAR low = WCHAR(0xDE00);
+  const std::vector<WideString> texts = {
+      {WCHAR('a'), high, low},  {high, low, high, low}, {kReplacement},
+      {WCHAR('x'), high},       {low, WCHAR('y')},      {low, high},
+      {high, high, low},        {high, low, low},       {WCHAR('a'), high, WCHAR('b')}};
+  for (const WideString& text : texts) {
+    const bool replaced = Utf8ToWide(WideToUtf8(text)) != text;
+    EXPECT_EQ(quillmere::HasUnpairedSurrogate(text), replaced) << ::testing::PrintToString(text);
+  }
 }
 
 TEST(TextConversion, MalformedUtf8BecomesReplacementCharacter) {

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #if QUILLMERE_POSIX_STANDIN
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -193,6 +194,48 @@ TEST_F(QueueListing, NamesThatAreNotUtf8KeepTheirBytes) {
 
   EXPECT_EQ(Items(), (std::vector<std::string>{FolderItem(source, destination),
                                                FileItem(source / name, destination / name, 9)}));
+  EXPECT_TRUE(Log().empty());
+}
+
+// Names Windows reads as a drive, a path or a climb are plain names here.
+TEST_F(QueueListing, NamesWindowsWouldReadAsPathsAreCopiedUnderTheirNames) {
+  const std::vector<std::string> names{"c:d", "z:..", "q\\r", "a."};
+  for (const std::string& name : names) MakeFile(source / name, 1);
+
+  EXPECT_TRUE(Add(source, destination));
+
+  std::vector<std::string> expected{FolderItem(source, destination)};
+  for (const fs::path& name : ListingOrder(source)) {
+    expected.push_back(FileItem(source / name, destination / name, 1));
+  }
+  EXPECT_EQ(Items(), expected);
+  EXPECT_TRUE(Log().empty());
+}
+
+long PeakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A chain of 1,000 folders: the walk costs about what its items hold (some
+// 3 MiB of paths), not a copy of the path above each level (once 30 times
+// that). AddressSanitizer keeps freed memory back, so the peak says nothing
+// there.
+TEST_F(QueueListing, DeepChainCostsAboutWhatItsItemsHold) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "peak memory is not the program's own under AddressSanitizer";
+#endif
+  fs::path deepest = source;
+  fs::create_directory(deepest);
+  for (int level = 0; level < 1000; ++level) fs::create_directory(deepest /= "d");
+  MakeFile(deepest / "f", 1);
+  const long before = PeakResidentKiB();
+
+  EXPECT_TRUE(Add(source, destination));
+
+  EXPECT_LT(PeakResidentKiB() - before, 24 * 1024);
+  EXPECT_EQ(queue.GetItems().size(), 1002u);
   EXPECT_TRUE(Log().empty());
 }
 
