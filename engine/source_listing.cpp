@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -165,7 +166,30 @@ class QueueManager::TreeWalk {
     size_t folderLength = 0;    // this folder's path: the start of folderText
     size_t relativeLength = 0;  // its path below the source: the start of relativeText
     bool separated = true;      // whether joining a name to it adds a separator
+    // Names listed more than once (see NoteRepeatedNames); empty as a rule.
+    std::set<NativeText> repeated;
   };
+
+  // A folder never holds two entries of one name: a name its listing gives
+  // twice stands for several files whose names the system could not
+  // convert and replaced with U+FFFD (Wine does so for host names that are
+  // not UTF-8). Opening it reaches one of them, whichever the system picks,
+  // so none is copied under it. Only names holding U+FFFD are compared; on
+  // POSIX the listing gives every name's bytes as they are.
+  static void NoteRepeatedNames([[maybe_unused]] Level& level) {
+#if !QUILLMERE_NATIVE_PATHS_ARE_UTF8
+    constexpr NativeText::value_type kReplacement = 0xFFFD;
+    if (level.names.find(kReplacement) == NativeText::npos) return;
+    std::set<NativeText> seen;
+    for (size_t start = 0; start < level.names.size();) {
+      const size_t end = level.names.find(NativeText::value_type(0), start);
+      NativeText name = level.names.substr(start, end - start);
+      start = end + 1;
+      if (name.find(kReplacement) == NativeText::npos) continue;
+      if (!seen.insert(name).second) level.repeated.insert(std::move(name));
+    }
+#endif
+  }
 
   // Reads the whole listing of folder into level, each name as listed
   // (separated: whether the library's join puts a separator after the
@@ -186,6 +210,7 @@ class QueueManager::TreeWalk {
       entries.increment(level.brokeOff);
       if (level.brokeOff) break;
     }
+    NoteRepeatedNames(level);
     return true;
   }
 
@@ -225,7 +250,7 @@ class QueueManager::TreeWalk {
     }
     const fs::path path = fs::path(folderText) / name;
     standingAt = PathToUtf8(path);
-    if (!NameConvertsExactly(name)) {
+    if (!NameConvertsExactly(name) || levels.back().repeated.count(name.native()) != 0) {
       LogCode(standingAt, ERROR_NO_UNICODE_TRANSLATION);
       return false;
     }

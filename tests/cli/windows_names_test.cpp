@@ -171,6 +171,23 @@ TEST_F(CliWindowsNames, NamesThePathRulesChangeOrRefuseAreReportedNotSkippedSile
   EXPECT_EQ(Snapshot(At("dst")), (TreeSnapshot{{"ok.txt", Bytes("ok.txt")}}));
 }
 
+// Host names that are not UTF-8 reach Windows programs with U+FFFD in
+// place of what Wine could not convert, so "caf\xe9.txt" and "caf\xe8.txt"
+// are listed under one name, which opens one of the two: the copy made of
+// it twice said "2/2" while the other file was never read. Both are
+// reported instead.
+TEST_F(CliWindowsNames, NamesListedTwiceInOneFolderAreReportedNotCopied) {
+  if (!host.Make("src", {"caf\xe9.txt", "caf\xe8.txt", "ok.txt"})) {
+    GTEST_SKIP() << "no host shell: not under Wine";
+  }
+
+  const CliRun run = Run({quillmere::PathToUtf8(host.Folder() / "src"), "dst"});
+
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(OpenLines(ErrorLog(), 1113).size(), 2u) << ReadText(ErrorLog());
+  EXPECT_EQ(Snapshot(At("dst")), (TreeSnapshot{{"ok.txt", Bytes("ok.txt")}}));
+}
+
 // The C runtime builds a folder's full path in 260 units: beyond that its
 // listing fails or lists another folder, and deep.txt went missing without
 // a word. The folder is refused on every run.
