@@ -303,10 +303,12 @@ bool QueueManager::ClaimDestination(const std::string& destination, const FileId
   return true;
 }
 
-void QueueManager::NoteMadeFolder(const fs::path& path) { madeFolders.insert(FolderKey(path)); }
+void QueueManager::NoteMadeFolder(const fs::path& path) {
+  madeFolders.insert(FolderKey(path).native());
+}
 
 bool QueueManager::IsMadeFolder(const fs::path& path) const {
-  return madeFolders.count(FolderKey(path)) != 0;
+  return madeFolders.count(FolderKey(path).native()) != 0;
 }
 
 // A destination reached through a link already in the destination may be

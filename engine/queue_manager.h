@@ -199,7 +199,9 @@ class QueueManager {
   // one destination file: each destination file's identity with its
   // source's, and the folders it made.
   std::map<FileIdentity, FileIdentity> writtenFiles;
-  std::set<std::filesystem::path> madeFolders;
+  // As text: a path object keeps a list of its elements, which would make a
+  // deep chain of folders cost the square of its depth.
+  std::set<std::filesystem::path::string_type> madeFolders;
   // Where the file items' sources lie (see NoteSourceFolder): the folder
   // sources' final paths, the final paths of source files outside them,
   // and whether some source's place could not be found. Written while
