@@ -105,27 +105,37 @@ bool MayBeProtected(HANDLE handle, const FileFacts& facts, const ProtectedFiles&
   return files.mayLieAt(FinalPathOf(handle));
 }
 
-OpenResult RefuseProtected(OpenResult opened, const ProtectedFiles& files) {
-  FileFacts facts;
-  if (!GetFileFacts(opened.handle, facts)) return Refused(opened.handle, GetLastError());
-  if (MayBeProtected(opened.handle, facts, files) && files.contains(facts.identity)) {
-    return Refused(opened.handle, ERROR_SHARING_VIOLATION);
-  }
-  return opened;
-}
-
-// The identity comes from the handle, never from the name: the names that
-// meet in one file differ.
-OpenResult ClaimOpened(OpenResult opened, bool existed, const DestinationClaim& claim) {
+// The identity of an opened file: the stand-in has it from the
+// open's own status, Windows from one query.
+bool HandleIdentity(HANDLE handle, FileIdentity& identity) {
   DWORD volume = 0;
   ULONGLONG index = 0;
-  if (!GetFileIdentityByHandle(opened.handle, volume, index)) {
-    return Refused(opened.handle, GetLastError());
-  }
-  FileIdentity identity;
+  if (!GetFileIdentityByHandle(handle, volume, index)) return false;
   identity.volume = volume;
   identity.index = index;
-  if (claim(identity, existed)) return opened;
+  return true;
+}
+
+// The checks of an opened destination, by the identity of its handle, never
+// by its name (the names that meet in one file differ). An existing file's
+// facts are asked once, for both checks.
+OpenResult CheckOpenedDestination(OpenResult opened, bool existed,
+                                  const ProtectedFiles& isProtected,
+                                  const DestinationClaim& claim) {
+  const bool askProtected = existed && isProtected.contains;
+  if (!askProtected && !claim) return opened;
+  FileIdentity identity;
+  if (askProtected) {
+    FileFacts facts;
+    if (!GetFileFacts(opened.handle, facts)) return Refused(opened.handle, GetLastError());
+    if (MayBeProtected(opened.handle, facts, isProtected) && isProtected.contains(facts.identity)) {
+      return Refused(opened.handle, ERROR_SHARING_VIOLATION);
+    }
+    identity = facts.identity;
+  } else if (!HandleIdentity(opened.handle, identity)) {
+    return Refused(opened.handle, GetLastError());
+  }
+  if (!claim || claim(identity, existed)) return opened;
   return Refused(opened.handle, kNamesMeetCode);
 }
 
@@ -278,8 +288,7 @@ OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source
                              PermissionTemplate(source));
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
-  if (result.ok && existed && isProtected.contains) result = RefuseProtected(result, isProtected);
-  if (result.ok && claim) result = ClaimOpened(result, existed, claim);
+  if (result.ok) result = CheckOpenedDestination(result, existed, isProtected, claim);
   if (result.ok && size != 0) ExtendTo(result.handle, size);
   return result;
 }

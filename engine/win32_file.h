@@ -101,9 +101,10 @@ OpenResult OpenSource(const std::string& path);
 // over (platform/win32.h's PermissionTemplate); an existing file keeps its
 // own. A file that existed is offered to isProtected as ProtectedFiles says
 // before anything changes; one it names is refused with
-// ERROR_SHARING_VIOLATION (32), untouched. A file the open created costs
-// nothing more. Then claim, when given, is asked about the file (one more
-// query of the handle on Windows, none on the stand-in): a file it refuses
+// ERROR_SHARING_VIOLATION (32), untouched. Then claim, when given, is asked
+// about the file by the identity of its handle (the facts asked for
+// isProtected; for any other file one query on Windows, none on the
+// stand-in): a file it refuses
 // fails with kNamesMeetCode, untouched, or, when the open created it, left
 // empty. A symbolic link to a file is written through; one to nowhere is
 // refused with ERROR_CANT_RESOLVE_FILENAME (1921), untouched, and nothing
