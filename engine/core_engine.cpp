@@ -147,9 +147,9 @@ class FileCopy {
   }
 
   // From the handle, so that a rename of the source while it is read
-  // changes nothing.
+  // changes nothing; as its open saw them, before any byte was read.
   bool TakeSourceFacts() {
-    if (GetFileFacts(sourceHandle.get(), sourceAtOpen)) return true;
+    if (GetFileFactsAtOpen(sourceHandle.get(), sourceAtOpen)) return true;
     ReportCode(source, OPEN, GetLastWin32Error());
     return false;
   }

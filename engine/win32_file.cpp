@@ -141,15 +141,29 @@ OpenResult CheckOpenedDestination(OpenResult opened, bool existed,
 
 uint64_t Joined(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
-// Lengthens the file to size when it is shorter; never shortens it. A
-// failed lengthening is no failure: the writes extend the file anyway.
-void ExtendTo(HANDLE handle, uint64_t size) {
+// Lengthens the file to size when it is shorter; never shortens it. A file
+// the open created is empty, and nobody else may open it: only one that was
+// there is asked for its size. A failed lengthening is no failure: the
+// writes extend the file anyway.
+void ExtendTo(HANDLE handle, uint64_t size, bool existed) {
   LARGE_INTEGER current;
-  if (!GetFileSizeEx(handle, &current) || static_cast<uint64_t>(current.QuadPart) >= size) return;
+  current.QuadPart = 0;
+  if (existed && !GetFileSizeEx(handle, &current)) return;
+  if (static_cast<uint64_t>(current.QuadPart) >= size) return;
   if (MoveTo(handle, size)) {
     SetEndOfFile(handle);
     MoveTo(handle, 0);
   }
+}
+
+FileFacts FactsOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileFacts facts;
+  facts.identity.volume = info.dwVolumeSerialNumber;
+  facts.identity.index = Joined(info.nFileIndexHigh, info.nFileIndexLow);
+  facts.links = info.nNumberOfLinks;
+  facts.size = Joined(info.nFileSizeHigh, info.nFileSizeLow);
+  facts.lastWrite = Joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+  return facts;
 }
 
 // Releases FormatMessageW's buffer on every way out.
@@ -224,11 +238,14 @@ uint64_t GetFileSize64(const std::string& path) {
 bool GetFileFacts(HANDLE handle, FileFacts& facts) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
-  facts.identity.volume = info.dwVolumeSerialNumber;
-  facts.identity.index = Joined(info.nFileIndexHigh, info.nFileIndexLow);
-  facts.links = info.nNumberOfLinks;
-  facts.size = Joined(info.nFileSizeHigh, info.nFileSizeLow);
-  facts.lastWrite = Joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+  facts = FactsOf(info);
+  return true;
+}
+
+bool GetFileFactsAtOpen(HANDLE handle, FileFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationAtOpen(handle, &info)) return false;
+  facts = FactsOf(info);
   return true;
 }
 
@@ -289,7 +306,7 @@ OpenResult OpenDestination(const std::string& path, uint64_t size, HANDLE source
   const bool existed = handle != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
   OpenResult result = RequireDiskFile(ToOpenResult(handle));
   if (result.ok) result = CheckOpenedDestination(result, existed, isProtected, claim);
-  if (result.ok && size != 0) ExtendTo(result.handle, size);
+  if (result.ok && size != 0) ExtendTo(result.handle, size, existed);
   return result;
 }
 

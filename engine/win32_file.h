@@ -75,6 +75,9 @@ extern const char kNamesMeetMessage[];
 // One GetFileInformationByHandle. On false, GetLastWin32Error (called at
 // once) says why.
 bool GetFileFacts(HANDLE handle, FileFacts& facts);
+// The facts as the open found them, for a handle just opened: the stand-in
+// keeps what its open saw, Windows asks once more.
+bool GetFileFactsAtOpen(HANDLE handle, FileFacts& facts);
 
 // The UTF-8 path by which the open file is reached now, every link and
 // mount on the way resolved (on Windows in the "\\?\C:\..." form). Empty

@@ -54,6 +54,12 @@ inline BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLON
   return TRUE;
 }
 
+// An open file's information as soon after its open as it can be had: one
+// query (the stand-in answers from the status its open took).
+inline BOOL GetFileInformationAtOpen(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  return GetFileInformationByHandle(handle, info);
+}
+
 // Whether a handle that GetFileType calls a disk file is open on a whole
 // volume or disk (\\.\C:, \\.\PhysicalDrive1, \\?\Volume{...}, or a link
 // that leads there) instead of a file. A volume tells its extents on disk,

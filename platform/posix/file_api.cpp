@@ -95,6 +95,18 @@ size_t DirectReadLength(size_t length, uint64_t rest) {
   return rounded < length ? static_cast<size_t>(rounded) : length;
 }
 
+// Puts the descriptor where the handle's last counted move left it; 0 or the
+// errno of the move.
+int ApplyPendingMove(FileObject& file) {
+  if (!file.movePending) return 0;
+  if (file.knownPosition != file.descriptorPosition &&
+      ::lseek(file.fd, file.knownPosition, SEEK_SET) < 0) {
+    return errno;
+  }
+  file.movePending = false;
+  return 0;
+}
+
 // Reads up to length bytes; 0 or the errno that stopped it (total then holds
 // what was read before). A regular file is read until length bytes, its end
 // (a read of 0) or, for a direct handle, the end its size showed at the
@@ -177,7 +189,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
   }
   if (!file->readable) return Fail(ERROR_ACCESS_DENIED);
   size_t total = 0;
-  int error = ReadAll(*file, static_cast<char*>(buffer), length, total);
+  int error = ApplyPendingMove(*file);
+  if (error == 0) error = ReadAll(*file, static_cast<char*>(buffer), length, total);
   CountMove(*file, total);
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(total);
   if (error != 0) return Fail(Win32ErrorFromErrno(error));
@@ -203,13 +216,17 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
   if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
 #endif
   size_t total = 0;
-  int error = WriteAll(*file, static_cast<const char*>(data), length, total);
+  int error = ApplyPendingMove(*file);
+  if (error == 0) error = WriteAll(*file, static_cast<const char*>(data), length, total);
   CountMove(*file, total);
   if (bytesWritten != nullptr) *bytesWritten = static_cast<DWORD>(total);
   if (error != 0) return Fail(Win32ErrorFromErrno(error));
   return TRUE;
 }
 
+// A move from the start or from a known position of a regular file is
+// counted, not made (see FileObject::movePending); anything else asks the
+// descriptor.
 BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,
                       DWORD moveMethod) {
   FileObject* file = posix_standin::FileFromHandle(handle);
@@ -221,10 +238,24 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     case FILE_END: whence = SEEK_END; break;
     default: return Fail(ERROR_INVALID_PARAMETER);
   }
+  if (whence != SEEK_END && file->knownPosition >= 0 && S_ISREG(file->mode)) {
+    off_t position = 0;
+    const off_t base = whence == SEEK_SET ? 0 : file->knownPosition;
+    if (__builtin_add_overflow(base, static_cast<off_t>(distance.QuadPart), &position)) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    // A move to before the start of the file has its own code on Windows.
+    if (position < 0) return Fail(ERROR_NEGATIVE_SEEK);
+    if (!file->movePending) file->descriptorPosition = file->knownPosition;
+    file->knownPosition = position;
+    file->movePending = true;
+    if (newPosition != nullptr) newPosition->QuadPart = static_cast<LONGLONG>(position);
+    return TRUE;
+  }
   file->knownPosition = -1;
+  file->movePending = false;
   off_t position = ::lseek(file->fd, static_cast<off_t>(distance.QuadPart), whence);
   if (position < 0) {
-    // A move to before the start of the file has its own code on Windows.
     const bool beforeStart = errno == EINVAL && distance.QuadPart < 0;
     return Fail(beforeStart ? ERROR_NEGATIVE_SEEK : Win32ErrorFromErrno(errno));
   }

@@ -37,6 +37,22 @@ DWORD VolumeSerialOf(dev_t device) {
   return LowHalf(value) ^ HighHalf(value);
 }
 
+void FillInformation(const struct stat& status, BY_HANDLE_FILE_INFORMATION& info) {
+  const uint64_t size = static_cast<uint64_t>(status.st_size);
+  const uint64_t index = static_cast<uint64_t>(status.st_ino);
+  info.dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                  : FILE_ATTRIBUTE_NORMAL;
+  info.ftCreationTime = FileTimeOf(status.st_ctim);
+  info.ftLastAccessTime = FileTimeOf(status.st_atim);
+  info.ftLastWriteTime = FileTimeOf(status.st_mtim);
+  info.dwVolumeSerialNumber = VolumeSerialOf(status.st_dev);
+  info.nFileSizeHigh = HighHalf(size);
+  info.nFileSizeLow = LowHalf(size);
+  info.nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+  info.nFileIndexHigh = HighHalf(index);
+  info.nFileIndexLow = LowHalf(index);
+}
+
 // The descriptor's path; empty, with the last error set, when it cannot be
 // read.
 std::string DescriptorPath(const FileObject& file) {
@@ -92,19 +108,18 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     posix_standin::SetLastErrorFromErrno(errno);
     return FALSE;
   }
-  const uint64_t size = static_cast<uint64_t>(status.st_size);
-  const uint64_t index = static_cast<uint64_t>(status.st_ino);
-  info->dwFileAttributes = S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                                                   : FILE_ATTRIBUTE_NORMAL;
-  info->ftCreationTime = FileTimeOf(status.st_ctim);
-  info->ftLastAccessTime = FileTimeOf(status.st_atim);
-  info->ftLastWriteTime = FileTimeOf(status.st_mtim);
-  info->dwVolumeSerialNumber = VolumeSerialOf(status.st_dev);
-  info->nFileSizeHigh = HighHalf(size);
-  info->nFileSizeLow = LowHalf(size);
-  info->nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
-  info->nFileIndexHigh = HighHalf(index);
-  info->nFileIndexLow = LowHalf(index);
+  FillInformation(status, *info);
+  return TRUE;
+}
+
+BOOL GetFileInformationAtOpen(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  const FileObject* file = posix_standin::FileFromHandle(handle);
+  if (file == nullptr) return FALSE;
+  if (info == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  FillInformation(file->atOpen, *info);
   return TRUE;
 }
 

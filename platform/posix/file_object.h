@@ -3,6 +3,7 @@
 
 #include "platform/win32.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -33,11 +34,18 @@ struct FileObject {
   mode_t mode = 0;        // file type and mode when opened (fstat)
   dev_t device = 0;       // the file's device and inode when opened (fstat):
   ino_t inode = 0;        // which file it is, whatever happens to its name
+  struct stat atOpen = {};  // the whole status the open took
   // The descriptor's position as the handle has counted it: a regular file
   // starts at 0 and only this handle's moves, reads and writes change it
   // (no open sets O_APPEND). -1 when unknown (the descriptor's own position
   // then holds): after a failed move, and for anything but a regular file.
   off_t knownPosition = -1;
+  // A move of a regular file's handle is only counted: the descriptor is
+  // put there by the next read or write (SetEndOfFile needs no position of
+  // its own), so a move that nothing reads or writes after, or one that
+  // comes back to where the descriptor stands, costs no call.
+  bool movePending = false;
+  off_t descriptorPosition = 0;  // where the descriptor stands while a move is pending
   // FILE_FLAG_SEQUENTIAL_SCAN was asked for. The hint only steers the page
   // cache's read-ahead, so a direct handle gives it when it turns buffered.
   bool sequentialScan = false;

@@ -92,9 +92,14 @@ int OpenOnce(const char* path, int flags, mode_t mode) {
 // so has created it: the second attempt opens that file (not a link put in
 // its place) instead of failing on it as existing, and creates only where
 // the file is not there (the first attempt failed before making it).
-int OpenNative(const char* path, int flags, mode_t mode) {
+// direct tells whether the descriptor has O_DIRECT: an open that succeeds
+// with it keeps it (a file system without direct I/O fails the open), so
+// only this fallback takes it away.
+int OpenNative(const char* path, int flags, mode_t mode, bool& direct) {
+  direct = (flags & O_DIRECT) != 0;
   int fd = OpenOnce(path, flags, mode);
-  if (fd >= 0 || errno != EINVAL || (flags & O_DIRECT) == 0) return fd;
+  if (fd >= 0 || errno != EINVAL || !direct) return fd;
+  direct = false;
   flags &= ~O_DIRECT;
   constexpr int kExclusive = O_CREAT | O_EXCL;
   if ((flags & kExclusive) == kExclusive) {
@@ -110,19 +115,19 @@ int OpenNative(const char* path, int flags, mode_t mode) {
 // link to nowhere also ends there, and is refused (ELOOP) rather than
 // followed: creating its target would write outside the folder the caller
 // named.
-int OpenTellingExistence(const char* path, int flags, mode_t mode, bool& existed) {
+int OpenTellingExistence(const char* path, int flags, mode_t mode, bool& existed, bool& direct) {
   constexpr int kAttempts = 4;
   existed = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    int fd = OpenNative(path, flags | O_CREAT | O_EXCL, mode);
+    int fd = OpenNative(path, flags | O_CREAT | O_EXCL, mode, direct);
     if (fd >= 0 || errno != EEXIST) return fd;
-    fd = OpenNative(path, flags, mode);
+    fd = OpenNative(path, flags, mode, direct);
     if (fd >= 0 || errno != ENOENT) {
       existed = true;
       return fd;
     }
   }
-  return OpenNative(path, flags | O_CREAT | O_NOFOLLOW, mode);
+  return OpenNative(path, flags | O_CREAT | O_NOFOLLOW, mode, direct);
 }
 
 bool IsFolderPath(const std::string& path) {
@@ -149,10 +154,17 @@ bool EmptiesAfterLock(DWORD disposition) {
   return disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
 
+// What an open gave besides its descriptor.
+struct OpenOutcome {
+  bool existed = false;  // the file was there (dispositions that tell it)
+  bool direct = false;   // the descriptor has O_DIRECT
+};
+
 int OpenForDisposition(const char* path, int flags, mode_t mode, bool tellsExistence,
-                       bool& existed) {
-  return tellsExistence ? OpenTellingExistence(path, flags, mode, existed)
-                        : OpenNative(path, flags, mode);
+                       OpenOutcome& outcome) {
+  return tellsExistence
+             ? OpenTellingExistence(path, flags, mode, outcome.existed, outcome.direct)
+             : OpenNative(path, flags, mode, outcome.direct);
 }
 
 // A handle that may only write is opened for reading too where the file
@@ -161,16 +173,16 @@ int OpenForDisposition(const char* path, int flags, mode_t mode, bool tellsExist
 // the share code opens a second description for the marks. flags ends with
 // the access mode the open used.
 int OpenForAccess(const char* path, int& flags, mode_t mode, bool tellsExistence,
-                  bool& existed) {
+                  OpenOutcome& outcome) {
   if ((flags & O_ACCMODE) != O_WRONLY) {
-    return OpenForDisposition(path, flags, mode, tellsExistence, existed);
+    return OpenForDisposition(path, flags, mode, tellsExistence, outcome);
   }
   const int writeOnly = flags;
   flags = (flags & ~O_ACCMODE) | O_RDWR;
-  int fd = OpenForDisposition(path, flags, mode, tellsExistence, existed);
+  int fd = OpenForDisposition(path, flags, mode, tellsExistence, outcome);
   if (fd >= 0 || (errno != EACCES && errno != EPERM)) return fd;
   flags = writeOnly;
-  return OpenForDisposition(path, flags, mode, tellsExistence, existed);
+  return OpenForDisposition(path, flags, mode, tellsExistence, outcome);
 }
 
 // Opened O_NONBLOCK so that a FIFO cannot hang the open. A regular file
@@ -207,6 +219,7 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
   if (::fstat(file.fd, &info) != 0) return Win32ErrorFromErrno(errno);
   const bool folderAllowed = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   if (S_ISDIR(info.st_mode) && !folderAllowed) return ERROR_ACCESS_DENIED;
+  file.atOpen = info;
   file.mode = info.st_mode;
   file.device = info.st_dev;
   file.inode = info.st_ino;
@@ -261,20 +274,15 @@ HANDLE CreateFileW(const char* nativePath, DWORD access, DWORD shareMode, LPSECU
   const bool queryOnly = (flags & O_PATH) != 0;
   file->readable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
   file->writable = !queryOnly && (flags & O_ACCMODE) != O_RDONLY;
-  bool existed = false;
-  file->fd = OpenForAccess(nativePath, flags, mode, TellsExistence(disposition), existed);
+  OpenOutcome outcome;
+  file->fd = OpenForAccess(nativePath, flags, mode, TellsExistence(disposition), outcome);
   if (file->fd < 0) return Fail(posix_standin::Win32ErrorForPath(errno, path));
   file->descriptorReadable = !queryOnly && (flags & O_ACCMODE) != O_WRONLY;
-  // An open that asked for O_DIRECT may have done without it; the
-  // descriptor says. One that did not ask has none.
-  if (!queryOnly && (flags & O_DIRECT) != 0) {
-    const int status = ::fcntl(file->fd, F_GETFL);
-    file->directIo = status >= 0 && (status & O_DIRECT) != 0;
-  }
+  file->directIo = !queryOnly && outcome.direct;
 
   DWORD code = Prepare(*file, access, shareMode, disposition, flagsAndAttributes);
   if (code != ERROR_SUCCESS) return Fail(code);
-  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  SetLastError(outcome.existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return file.release();
 }
 

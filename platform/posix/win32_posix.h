@@ -231,6 +231,10 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 // GetFileInformationByHandle gives, from the status taken at the open, so
 // that a file's identity costs no further call.
 BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLONG& fileIndex);
+// Not a Windows call: what GetFileInformationByHandle gave from the status
+// the open itself took, so that a file's facts as it was opened cost no
+// further call.
+BOOL GetFileInformationAtOpen(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info);
 // The path the open file is reached by now (its descriptor's link in
 // /proc/self/fd): absolute, with links resolved; flags must be 0. Windows'
 // buffer rule: the length without the terminator when it fits in length
