@@ -2,8 +2,11 @@
 // wrappers between the core engine and the front end, and whole-tree copies.
 #include "tests/engine/queue/run_fixture.h"
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace queue_test {
 namespace {
@@ -58,27 +61,36 @@ TEST_F(QueueRun, PauseHoldsEveryItemUntilACancelStopsTheRun) {
 }
 
 // The cancel arrives while b is copied: the run stops right after that copy,
-// b stays Running and uncounted, c is never reached.
+// b stays Running and uncounted, c is never reached. A cancel during the
+// last copy, c's, fails the run all the same, though no item is left.
 TEST_F(QueueRun, CancelDuringACopyStopsAfterItLeavingTheItemRunning) {
-  MakeFile(source / "a.bin", 1000, 1);
-  MakeFile(source / "b.bin", 1000, 2);
-  MakeFile(source / "c.bin", 1000, 3);
-  auto queue = MakeQueue();
-  for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
-    queue->AddItem(File(source / name, destination / name, 1000));
+  const std::vector<std::string> names{"a.bin", "b.bin", "c.bin"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    MakeFile(source / names[i], 1000, static_cast<uint32_t>(1 + i));
   }
-  const std::string second = quillmere::PathToUtf8(source / "b.bin");
-  onReport = [&](const quillmere::ProgressInfo& info) {
-    if (info.currentFile == second) flags.cancelRequested = true;
-  };
-  fs::create_directories(destination);
+  for (const size_t cancelled : {size_t{1}, size_t{2}}) {
+    SCOPED_TRACE(names[cancelled]);
+    flags.cancelRequested = false;
+    fs::remove_all(destination);
+    fs::create_directories(destination);
+    auto queue = MakeQueue();
+    for (const std::string& name : names) {
+      queue->AddItem(File(source / name, destination / name, 1000));
+    }
+    const std::string during = quillmere::PathToUtf8(source / names[cancelled]);
+    onReport = [this, during](const quillmere::ProgressInfo& info) {
+      if (info.currentFile == during) flags.cancelRequested = true;
+    };
 
-  EXPECT_FALSE(queue->Run());
+    EXPECT_FALSE(queue->Run());
 
-  EXPECT_EQ(queue->GetStatuses(),
-            (std::vector<ItemStatus>{ItemStatus::Done, ItemStatus::Running, ItemStatus::Pending}));
-  ExpectRunCounters(queue->GetStats(), 1, 0, 1000);
-  EXPECT_FALSE(fs::exists(destination / "c.bin"));
+    std::vector<ItemStatus> expected(names.size(), ItemStatus::Pending);
+    std::fill_n(expected.begin(), cancelled, ItemStatus::Done);
+    expected[cancelled] = ItemStatus::Running;
+    EXPECT_EQ(queue->GetStatuses(), expected);
+    ExpectRunCounters(queue->GetStats(), cancelled, 0, 1000 * cancelled);
+    EXPECT_EQ(fs::exists(destination / "c.bin"), cancelled == 2);
+  }
 }
 
 TEST_F(QueueRun, FolderThatCannotBeMadeIsLoggedAndStillDone) {
