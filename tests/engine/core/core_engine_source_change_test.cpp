@@ -39,16 +39,21 @@ class CoreEngineChangingFiles : public CoreEngineTest {
         });
   }
 
-  void ExpectCopyFailsWhenSourceIsRewritten(size_t rewrittenSize) {
+  // With timePutBack the writer sets the last-write time back to what it
+  // was, so that only the size tells.
+  void ExpectCopyFailsWhenSourceIsRewritten(size_t rewrittenSize, bool timePutBack = false) {
     MakeSource(3 * kSmallBlock);
     const std::filesystem::path path = quillmere::Utf8ToPath(source);
-    std::filesystem::last_write_time(
-        path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
-    fault_injection::SetWriteHook([path, rewrittenSize, done = false](const void*, DWORD) mutable {
-      if (done) return;
-      done = true;
-      testing_support::WriteBytes(path, testing_support::PatternBytes(rewrittenSize, 99));
-    });
+    const std::filesystem::file_time_type before =
+        std::filesystem::last_write_time(path) - std::chrono::hours(1);
+    std::filesystem::last_write_time(path, before);
+    fault_injection::SetWriteHook(
+        [path, rewrittenSize, timePutBack, before, done = false](const void*, DWORD) mutable {
+          if (done) return;
+          done = true;
+          testing_support::WriteBytes(path, testing_support::PatternBytes(rewrittenSize, 99));
+          if (timePutBack) std::filesystem::last_write_time(path, before);
+        });
     EXPECT_FALSE(Copy(BlockOptions()));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].stage, quillmere::READ);
@@ -169,6 +174,11 @@ TEST_F(CoreEngineChangingFiles, SourceRewrittenWhileReadFailsAndIsNotVerified) {
 
 TEST_F(CoreEngineChangingFiles, SourceGrownWhileReadFailsAndIsNotVerified) {
   ExpectCopyFailsWhenSourceIsRewritten(4 * kSmallBlock);
+}
+
+// The copy holds what was read, so its verification alone would pass it.
+TEST_F(CoreEngineChangingFiles, SourceGrownWithItsTimePutBackFailsAndIsNotVerified) {
+  ExpectCopyFailsWhenSourceIsRewritten(4 * kSmallBlock, true);
 }
 
 // Whether the volume takes unbuffered I/O: the stand-in falls back to
