@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -158,19 +161,101 @@ TEST_F(ErrorLogTest, NonAsciiLogPathIsWritten) {
   EXPECT_EQ(WithoutTimestamp(ReadLog(path)), "CREATE_DIR SKIP code=80 file=\"x\" msg=\"y\"\n");
 }
 
-// The same clock the log reads: std::time may run on a coarser clock that
-// lags it by a tick, so right after a second begins it would name the last.
-std::string LocalNow() {
+// Hours east of UTC that put the local hour in the afternoon (13 to 23) and
+// away from UTC's, whatever the hour now: a stamp in UTC, or on a 12-hour
+// clock, then names another hour. An hour that turns during the test keeps
+// it in the afternoon.
+int AfternoonOffset() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  const int utcHour = std::gmtime(&now)->tm_hour;
+  const int offset = (utcHour == 15 ? 20 : 15) - utcHour;
+  return offset > 12 ? offset - 24 : offset;
+}
+
+// The machine's zone replaced, for one test, by a fixed offset from UTC
+// without summer time; the old one is put back at the end.
+class FixedZone {
+ public:
+  explicit FixedZone(int hoursEast) : hoursEast(hoursEast) {
+    const char* old = std::getenv("TZ");
+    hadZone = old != nullptr;
+    if (hadZone) savedZone = old;
+    // POSIX counts the offset west of UTC: "QMT-5" is five hours ahead.
+    Set("QMT" + std::to_string(-hoursEast));
+  }
+  ~FixedZone() { Set(hadZone ? savedZone : std::string()); }
+  FixedZone(const FixedZone&) = delete;
+  FixedZone& operator=(const FixedZone&) = delete;
+
+  // Whether the C library's local time follows the zone: 12:00 UTC must be
+  // 12 + hoursEast there.
+  bool TakesHold() const {
+    const std::time_t noon = 36 * 3600;  // 1970-01-02 12:00 UTC
+    const std::tm* local = std::localtime(&noon);
+    return local != nullptr && local->tm_hour == (12 + hoursEast + 24) % 24;
+  }
+
+ private:
+  // An empty zone removes TZ.
+  static void Set(const std::string& zone) {
+#ifdef _WIN32
+    _putenv(("TZ=" + zone).c_str());
+    _tzset();
+#else
+    if (zone.empty()) {
+      unsetenv("TZ");
+    } else {
+      setenv("TZ", zone.c_str(), 1);
+    }
+    tzset();
+#endif
+  }
+
+  int hoursEast;
+  bool hadZone = false;
+  std::string savedZone;
+};
+
+std::string Format(const std::tm* time) {
   char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  if (time != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", time);
   return text;
 }
 
+// Now, read from the clock the log reads (std::time may run on a coarser
+// clock that lags it by a tick, so right after a second begins it would
+// name the last), in the zone hoursEast of UTC, worked out without the C
+// library's zone.
+std::string NowAt(int hoursEast) {
+  const std::time_t shifted =
+      std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()) + hoursEast * 3600;
+  return Format(std::gmtime(&shifted));
+}
+
+#ifdef _WIN32
+// Now in the machine's zone, as the C library has it.
+std::string LocalNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  return Format(std::localtime(&now));
+}
+#endif
+
 TEST(CurrentTimestamp, IsLocalTimeToTheSecond) {
-  const std::string before = LocalNow();
+  const int hoursEast = AfternoonOffset();
+  FixedZone zone(hoursEast);
+  std::function<std::string()> expectedNow = [hoursEast] { return NowAt(hoursEast); };
+  if (!zone.TakesHold()) {
+#ifdef _WIN32
+    std::cout << "[   NOTE   ] this C runtime's local time does not follow TZ: the stamp is "
+                 "checked against the machine's own zone only\n";
+    expectedNow = LocalNow;
+#else
+    FAIL() << "TZ=QMT" << -hoursEast << " did not take hold";
+#endif
+  }
+  const std::string before = expectedNow();
   const std::string stamp = quillmere::CurrentTimestamp();
-  const std::string after = LocalNow();
+  const std::string after = expectedNow();
   EXPECT_TRUE(IsTimestamp(stamp)) << stamp;
   // The format orders as text in time order (within one offset from UTC).
   EXPECT_LE(before, stamp);

@@ -1,5 +1,6 @@
 // ReadChunk and WriteChunk: sector rounding, reported counts, end of file,
-// failures, and unbuffered I/O where the platform has it.
+// failures, unbuffered I/O where the platform has it, and write-through
+// destinations.
 #include "engine/win32_file.h"
 #include "platform/testing/fault_injection.h"
 #include "tests/engine/primitives/primitives_test_support.h"
@@ -149,6 +150,24 @@ TEST_F(BlockIo, CopyHandlesAreUnbufferedWhereTheFileSystemAllowsIt) {
   OpenedFile verify(OpenForVerify(path));
   ASSERT_TRUE(verify->ok);
   EXPECT_FALSE(fault_injection::HandleUsesDirectIo(verify->handle)) << "verification is buffered";
+}
+
+// A write of the copy is on the disk when it returns, whether the file
+// system takes direct I/O or not: the destination's descriptor is
+// synchronous either way.
+TEST_F(BlockIo, DestinationWritesThroughWithOrWithoutDirectIo) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "direct I/O refused" : "direct I/O where the file system has it");
+    fault_injection::RefuseDirectIo(refused);
+    OpenedFile dest(OpenDestination(dir.File("through.bin"), 4096));
+    ASSERT_TRUE(dest->ok);
+    if (refused) {
+      EXPECT_FALSE(fault_injection::HandleUsesDirectIo(dest->handle));
+    }
+    const int status = ::fcntl(fault_injection::HandleDescriptor(dest->handle), F_GETFL);
+    ASSERT_GE(status, 0);
+    EXPECT_NE(status & O_DSYNC, 0);
+  }
 }
 
 #endif  // QUILLMERE_POSIX_STANDIN

@@ -33,6 +33,7 @@ TEST(RawDevicePaths, AreToldFromFilesOnThemAndRefusedBeforeTheyAreOpened) {
            R"(\\?\UNC\server\share\x.bin)",
            R"(\\?\GLOBALROOT\Device\HarddiskVolumeShadowCopy1\Users\x.bin)",
            R"(\\?\GLOBALROOT\Device\Harddisk0\Partition1\x.bin)",
+           R"(\\?\GLOBALROOT\Device\Harddisk0\)",
            R"(\\.\)",
            R"(\??\C:\x.bin)",
            R"(\\server\share)",
