@@ -1,6 +1,7 @@
 #include "engine/error_log.h"
 
 #include "engine/text.h"
+#include "platform/win32.h"
 
 #include "tests/support/test_support.h"
 
@@ -198,7 +199,7 @@ class FixedZone {
  private:
   // An empty zone removes TZ.
   static void Set(const std::string& zone) {
-#ifdef _WIN32
+#if !QUILLMERE_POSIX_STANDIN
     _putenv(("TZ=" + zone).c_str());
     _tzset();
 #else
@@ -232,7 +233,7 @@ std::string NowAt(int hoursEast) {
   return Format(std::gmtime(&shifted));
 }
 
-#ifdef _WIN32
+#if !QUILLMERE_POSIX_STANDIN
 // Now in the machine's zone, as the C library has it.
 std::string LocalNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -245,7 +246,7 @@ TEST(CurrentTimestamp, IsLocalTimeToTheSecond) {
   FixedZone zone(hoursEast);
   std::function<std::string()> expectedNow = [hoursEast] { return NowAt(hoursEast); };
   if (!zone.TakesHold()) {
-#ifdef _WIN32
+#if !QUILLMERE_POSIX_STANDIN
     std::cout << "[   NOTE   ] this C runtime's local time does not follow TZ: the stamp is "
                  "checked against the machine's own zone only\n";
     expectedNow = LocalNow;
