@@ -103,6 +103,9 @@ int OpenNative(const char* path, int flags, mode_t mode, bool& direct) {
   flags &= ~O_DIRECT;
   constexpr int kExclusive = O_CREAT | O_EXCL;
   if ((flags & kExclusive) == kExclusive) {
+#if QUILLMERE_FAULT_SEAM
+    fault_injection::detail::RunRefusedCreationHook(path);
+#endif
     fd = OpenOnce(path, (flags & ~kExclusive) | O_NOFOLLOW, mode);
     if (fd >= 0 || errno != ENOENT) return fd;
   }

@@ -128,6 +128,7 @@ void ResetFileFaults() {
   RefuseLocks(0);
   RefuseDirectIo(false);
   UsePlainMountIds(false);
+  SetRefusedCreationHook(nullptr);
 #endif
   SetOpenHook(nullptr);
   SetWriteHook(nullptr);

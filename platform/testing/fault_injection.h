@@ -45,6 +45,10 @@ void RefuseLocks(int errnoValue);
 // the file (and created it, where it asked to), as on a file system without
 // direct I/O; false lets them through again.
 void RefuseDirectIo(bool refuse);
+// Called with the path of an exclusive creation that RefuseDirectIo turned
+// down, once the file is made and before the open that takes it over, on the
+// opening thread: a test can put something else in its place there.
+void SetRefusedCreationHook(std::function<void(const std::string& path)> hook);
 // True when the handle's descriptor was opened with O_DIRECT.
 bool HandleUsesDirectIo(HANDLE handle);
 // The POSIX descriptor behind a handle, or -1.

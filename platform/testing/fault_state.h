@@ -32,6 +32,8 @@ int LockRefusal();
 bool DirectIoRefused();
 // True while UsePlainMountIds is on.
 bool PlainMountIds();
+// Runs the hook of SetRefusedCreationHook, if one is set.
+void RunRefusedCreationHook(const char* path);
 #endif
 
 }  // namespace detail

@@ -305,6 +305,20 @@ TEST(CreateFileDisposition, UnbufferedCreationWithoutDirectIoCreatesOnce) {
     EXPECT_EQ(GetLastError(), opens ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
     if (again != INVALID_HANDLE_VALUE) CloseHandle(again);
   }
+
+  // The file made by the refused creation is taken over by its name: a link
+  // put there in the meantime is refused, not followed.
+  const std::string target = dir.File("target");
+  WriteBytes(target, PatternBytes(300));
+  fault_injection::SetRefusedCreationHook([&](const std::string& path) {
+    fs::remove(path);
+    fs::create_symlink(target, path);
+  });
+  const std::string swapped = dir.File("swapped");
+  EXPECT_EQ(Open(swapped, GENERIC_WRITE, kExclusive, CREATE_ALWAYS, FILE_FLAG_NO_BUFFERING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_CANT_RESOLVE_FILENAME);
+  EXPECT_EQ(ReadBytes(target), PatternBytes(300));
   fault_injection::ResetFileFaults();
 }
 
