@@ -126,9 +126,13 @@ void CopyController::WorkerMain(CopyController& controller, std::vector<std::str
                                 std::string destination) {
   try {
     QueueManager& queue = *controller.queueManager;
+#if QUILLMERE_FAULT_SEAM
     const ListingHook& hook = BeforeListingHook();
+#endif
     for (size_t i = 0; i < sources.size(); ++i) {
+#if QUILLMERE_FAULT_SEAM
       if (hook) hook(i, sources[i]);
+#endif
       const std::string target = TargetForSource(sources[i], destination);
       // A tree that overlaps its target would overwrite files it has yet to
       // read. The window shows why, the log keeps it, and nothing of that
@@ -169,9 +173,11 @@ void CopyController::MarkEnded() {
   running = false;
 }
 
+#if QUILLMERE_FAULT_SEAM
 CopyController::ListingHook& CopyController::BeforeListingHook() {
   static ListingHook hook;
   return hook;
 }
+#endif
 
 }  // namespace quillmere

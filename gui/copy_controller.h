@@ -71,9 +71,12 @@ class CopyController {
 
  private:
   // Called on the worker thread with (index, source) right before each
-  // source is listed. Empty in the program; only tests set it, through
-  // CopyControllerTestAccess, to stand in for a listing that throws or to
-  // hold a run at a known point.
+  // source is listed. Tests set it, through CopyControllerTestAccess, to
+  // stand in for a listing that throws or to hold a run at a known point.
+  // Defined and called only where QUILLMERE_FAULT_SEAM is 1 (the controller
+  // the test programs link); the shipped program has neither. Declared
+  // always, so that the window's library, compiled once for both, sees the
+  // same class as the tests do.
   using ListingHook = std::function<void(size_t index, const std::string& source)>;
   static ListingHook& BeforeListingHook();
   friend struct CopyControllerTestAccess;
