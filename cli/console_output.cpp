@@ -1,5 +1,6 @@
 #include "cli/console_output.h"
 
+#include "engine/text.h"
 #include "engine/text_escape.h"
 
 #include <cstdio>
@@ -10,6 +11,9 @@
 namespace quillmere {
 
 namespace {
+
+// The progress line's path column: shorter paths are padded with blanks.
+constexpr size_t kShownPathWidth = 35;
 
 // part * 100 / whole, with the multiplication first; a whole of 0 counts as
 // complete.
@@ -27,15 +31,26 @@ std::string Shown(const std::string& text) {
 
 }  // namespace
 
+// "\r[Tong %5.1f%%] %-35s %5.1f%%  %7.1f MB/s" with the queue total, the same
+// without "[Tong ...] " otherwise; put together by hand, since printf's
+// number formatting costs more than a small file's copy should.
 void PrintProgress(const ProgressInfo& info) {
-  const double filePercent = Percent(info.fileCopied, info.fileSize);
   const std::string file = Shown(info.currentFile);
+  std::string line = "\r";
+  line.reserve(file.size() + 64);
   if (info.totalBytes != 0) {
-    std::printf("\r[Tong %5.1f%%] %-35s %5.1f%%  %7.1f MB/s",
-                Percent(info.totalCopied, info.totalBytes), file.c_str(), filePercent, info.speed);
-  } else {
-    std::printf("\r%-35s %5.1f%%  %7.1f MB/s", file.c_str(), filePercent, info.speed);
+    line += "[Tong ";
+    AppendFixed(line, Percent(info.totalCopied, info.totalBytes), 5, 1);
+    line += "%] ";
   }
+  line += file;
+  if (file.size() < kShownPathWidth) line.append(kShownPathWidth - file.size(), ' ');
+  line += ' ';
+  AppendFixed(line, Percent(info.fileCopied, info.fileSize), 5, 1);
+  line += "%  ";
+  AppendFixed(line, info.speed, 7, 1);
+  line += " MB/s";
+  std::fwrite(line.data(), 1, line.size(), stdout);
   std::fflush(stdout);
 }
 

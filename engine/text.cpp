@@ -1,5 +1,6 @@
 #include "engine/text.h"
 
+#include <charconv>
 #include <utility>
 
 namespace quillmere {
@@ -63,5 +64,16 @@ std::filesystem::path Utf8ToPath(const std::string& text) {
 std::string PathToUtf8(const std::filesystem::path& path) { return WideToUtf8(path.native()); }
 
 #endif
+
+// std::to_chars converts as printf does; the largest double written in full
+// takes 309 digits before the point.
+void AppendFixed(std::string& text, double value, int width, int decimals) {
+  char digits[400];
+  const std::to_chars_result written =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+  const size_t length = written.ec == std::errc() ? static_cast<size_t>(written.ptr - digits) : 0;
+  if (static_cast<size_t>(width) > length) text.append(static_cast<size_t>(width) - length, ' ');
+  text.append(digits, length);
+}
 
 }  // namespace quillmere

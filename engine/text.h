@@ -1,5 +1,5 @@
 // Conversions between UTF-8 (every path and text of the engine) and the
-// platform's UTF-16 and native path forms.
+// platform's UTF-16 and native path forms, and numbers written as text.
 #pragma once
 
 #include "platform/win32.h"
@@ -33,5 +33,11 @@ bool NameConvertsExactly(const std::filesystem::path& name);
 // The inverse of Utf8ToPath: the UTF-8 text of a path (on byte-path
 // platforms, its native bytes unchanged).
 std::string PathToUtf8(const std::filesystem::path& path);
+
+// Appends value with decimals digits after the point, right-aligned in at
+// least width characters: exactly what printf's "%<width>.<decimals>f" writes
+// in the C locale, at a fraction of its cost (a progress line per file adds
+// up over many small files).
+void AppendFixed(std::string& text, double value, int width, int decimals);
 
 }  // namespace quillmere

@@ -8,8 +8,11 @@
 // a null hash object of length 0 the stand-in keeps the object on the heap
 // itself, as newer CNG versions do.
 //
-// Hashing goes through EVP with EVP_sha256, so libcrypto picks the fastest
-// implementation the processor offers (SHA extensions, AVX2, ...).
+// Hashing goes through EVP with SHA-256, so libcrypto picks the fastest
+// implementation the processor offers (SHA extensions, AVX2, ...). The
+// algorithm is fetched from libcrypto's providers once per process: starting
+// a digest from EVP_sha256() would look it up anew for every hash, which
+// costs a copy of many small files more than hashing them.
 #include "platform/win32.h"
 #include "platform/posix/posix_internal.h"
 #if QUILLMERE_FAULT_SEAM
@@ -99,6 +102,17 @@ void* PlaceInCallerMemory(PUCHAR memory, ULONG length) {
   return std::align(alignof(HashObject), sizeof(HashObject), where, space);
 }
 
+// The fetched SHA-256, or EVP_sha256() where it cannot be fetched. It is
+// kept for the life of the process (libcrypto may already be cleaned up
+// when static objects are destroyed).
+const EVP_MD* Sha256Digest() {
+  static const EVP_MD* const digest = [] {
+    const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return fetched != nullptr ? fetched : EVP_sha256();
+  }();
+  return digest;
+}
+
 }  // namespace
 
 NTSTATUS BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* algorithm, LPCWSTR algorithmId,
@@ -153,7 +167,7 @@ NTSTATUS BCryptCreateHash(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE* hash,
   if (!where) return ownStorage ? STATUS_UNSUCCESSFUL : STATUS_BUFFER_TOO_SMALL;
 
   EVP_MD_CTX* context = EVP_MD_CTX_new();
-  if (!context || EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
+  if (!context || EVP_DigestInit_ex(context, Sha256Digest(), nullptr) != 1) {
     EVP_MD_CTX_free(context);
     if (ownStorage) ::operator delete(where);
     return STATUS_UNSUCCESSFUL;

@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
+using quillmere::AppendFixed;
 using quillmere::PathToUtf8;
 using quillmere::Utf8ToPath;
 using quillmere::Utf8ToWide;
@@ -111,5 +116,32 @@ TEST(TextConversion, PathKeepsEveryByteOfNonUtf8Name) {
   EXPECT_EQ(PathToUtf8(entry.path().filename()), name);
 }
 #endif
+
+// The progress line's numbers: ties, carries into a new digit, values wider
+// than their field, signs and the non-finite, and many percentages and
+// speeds as a copy gives them, each as printf writes it.
+TEST(FixedNumber, IsWhatPrintfWrites) {
+  std::vector<double> values = {0.0, -0.0, 0.05, 0.25, 0.35, 0.45, 2.5, 9.95, 99.95, 99.96, 100.0,
+                                100.0 / 3, 1234567.89, 1e20, -1.25,
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t whole = random() % 100000000 + 1;
+    values.push_back(static_cast<double>(random() % (whole + 1)) * 100.0 / static_cast<double>(whole));
+    values.push_back(std::ldexp(static_cast<double>(random() % 100000000), -static_cast<int>(random() % 40)));
+  }
+  for (const double value : values) {
+    for (const int width : {5, 7}) {
+      char expected[512];
+      std::snprintf(expected, sizeof expected, "%*.1f", width, value);
+      std::string text = "x";
+      AppendFixed(text, value, width, 1);
+      ASSERT_EQ(text, std::string("x") + expected) << value;
+    }
+  }
+}
 
 }  // namespace
