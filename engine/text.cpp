@@ -72,7 +72,8 @@ void AppendFixed(std::string& text, double value, int width, int decimals) {
   const std::to_chars_result written =
       std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
   const size_t length = written.ec == std::errc() ? static_cast<size_t>(written.ptr - digits) : 0;
-  if (width > 0 && static_cast<size_t>(width) > length) text.append(static_cast<size_t>(width) - length, ' ');
+  const size_t field = width > 0 ? static_cast<size_t>(width) : 0;
+  if (field > length) text.append(field - length, ' ');
   text.append(digits, length);
 }
 
