@@ -66,10 +66,13 @@ constexpr uint64_t kDirectReadGranule = 64 * 1024;
 constexpr uint64_t kEndUnknown = UINT64_MAX;
 
 // Bytes from the position to the end of a regular file; kEndUnknown for
-// anything else.
+// anything else. The first read of a handle takes the size its open just
+// saw: a file that grew since gives the rest at the next call, as one that
+// grows during any read does.
 uint64_t BytesToEnd(const FileObject& file) {
-  struct stat info;
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return kEndUnknown;
+  struct stat info = file.atOpen;
+  if (!file.untouchedSinceOpen && ::fstat(file.fd, &info) != 0) return kEndUnknown;
+  if (!S_ISREG(info.st_mode)) return kEndUnknown;
   off_t position = file.knownPosition;
   if (position < 0) position = ::lseek(file.fd, 0, SEEK_CUR);
   if (position < 0) return kEndUnknown;
@@ -191,6 +194,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD bytesRead,
   size_t total = 0;
   int error = ApplyPendingMove(*file);
   if (error == 0) error = ReadAll(*file, static_cast<char*>(buffer), length, total);
+  file->untouchedSinceOpen = false;
   CountMove(*file, total);
   if (bytesRead != nullptr) *bytesRead = static_cast<DWORD>(total);
   if (error != 0) return Fail(Win32ErrorFromErrno(error));
@@ -216,6 +220,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD bytesWritten,
   if (fault == fault_injection::detail::WriteFault::kShorten) length = std::min(length, faultValue);
 #endif
   size_t total = 0;
+  file->untouchedSinceOpen = false;
   int error = ApplyPendingMove(*file);
   if (error == 0) error = WriteAll(*file, static_cast<const char*>(data), length, total);
   CountMove(*file, total);
@@ -271,6 +276,7 @@ BOOL SetEndOfFile(HANDLE handle) {
   off_t position = file->knownPosition;
   if (position < 0) position = ::lseek(file->fd, 0, SEEK_CUR);
   if (position < 0) return Fail(Win32ErrorFromErrno(errno));
+  file->untouchedSinceOpen = false;
   int result;
   do {
     result = ::ftruncate(file->fd, position);

@@ -35,6 +35,9 @@ struct FileObject {
   dev_t device = 0;       // the file's device and inode when opened (fstat):
   ino_t inode = 0;        // which file it is, whatever happens to its name
   struct stat atOpen = {};  // the whole status the open took
+  // Nothing was read, written or cut through this handle since: atOpen's
+  // size is still as fresh as a new look would be at the first read.
+  bool untouchedSinceOpen = true;
   // The descriptor's position as the handle has counted it: a regular file
   // starts at 0 and only this handle's moves, reads and writes change it
   // (no open sets O_APPEND). -1 when unknown (the descriptor's own position

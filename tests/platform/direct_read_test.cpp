@@ -97,4 +97,25 @@ TEST_F(DirectRead, BytesAppendedAfterAShortReadAreReadNext) {
   CloseHandle(reader);
 }
 
+// The size a handle's open saw stops serving once the handle itself has
+// changed the file: what it wrote is read back whole.
+TEST_F(DirectRead, WhatTheHandleWroteIsReadBackWhole) {
+  const std::string path = dir.File("written.bin");
+  WriteBytes(path, PatternBytes(4096, 3));
+  HANDLE handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                       FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const auto content = PatternBytes(3 * 65536, 11);
+  std::memcpy(buffer.get(), content.data(), content.size());
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(handle, buffer.get(), static_cast<DWORD>(content.size()), &written, nullptr));
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  ASSERT_TRUE(SetFilePointerEx(handle, start, nullptr, FILE_BEGIN));
+  std::memset(buffer.get(), 0, content.size());
+  ASSERT_EQ(ReadOnce(handle, kBlock), static_cast<long long>(content.size()));
+  EXPECT_EQ(std::memcmp(buffer.get(), content.data(), content.size()), 0);
+  CloseHandle(handle);
+}
+
 }  // namespace
