@@ -258,7 +258,7 @@ class QueueManager::TreeWalk {
     std::error_code ownError;
     const fs::file_status own = fs::symlink_status(path, ownError);
     const bool isLink = ownError || fs::is_symlink(own);
-    QueueEntry(path, name, relative, isLink);
+    QueueEntry(path, name, relative, isLink, own);
     return !ownError && fs::is_directory(own) && Enter(path, relative);
   }
 
@@ -283,11 +283,12 @@ class QueueManager::TreeWalk {
   // lies below the source folder; a link that leads out of the tree (or to
   // the source folder itself) stays at its own place in the tree, so that no
   // destination lies outside the destination folder.
+  // own is the entry's own status; a link's target is looked at anew.
   void QueueEntry(const fs::path& path, const fs::path& name, const fs::path& walkRelative,
-                  bool isLink) {
+                  bool isLink, const fs::file_status& own) {
     const std::string& entryText = standingAt;
     std::error_code error;
-    const fs::file_status status = fs::status(path, error);
+    const fs::file_status status = isLink ? fs::status(path, error) : own;
     if (error) {
       ExplainMissing(path, name, walkRelative);
       return;
