@@ -77,7 +77,7 @@ bool IsDeviceName(std::string_view name) {
 }
 
 // A name that the path rules leave as it is and that Windows allows.
-bool IsPlainName(std::string_view name) {
+bool IsPlainWindowsName(std::string_view name) {
   if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ') {
     return false;
   }
@@ -100,7 +100,7 @@ bool ArePlainNames(std::string_view text, size_t required) {
   if (start < text.size()) names.push_back(text.substr(start));
   if (names.size() < required) return false;
   for (std::string_view name : names) {
-    if (!IsPlainName(name)) return false;
+    if (!IsPlainWindowsName(name)) return false;
   }
   return true;
 }

@@ -156,14 +156,18 @@ void ExtendTo(HANDLE handle, uint64_t size, bool existed) {
   }
 }
 
-FileFacts FactsOf(const BY_HANDLE_FILE_INFORMATION& info) {
-  FileFacts facts;
+// The facts from one information query of the handle (either of the two
+// GetFileFacts* use); false when the query fails.
+template <typename Query>
+bool FactsFrom(Query query, HANDLE handle, FileFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!query(handle, &info)) return false;
   facts.identity.volume = info.dwVolumeSerialNumber;
   facts.identity.index = Joined(info.nFileIndexHigh, info.nFileIndexLow);
   facts.links = info.nNumberOfLinks;
   facts.size = Joined(info.nFileSizeHigh, info.nFileSizeLow);
   facts.lastWrite = Joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
-  return facts;
+  return true;
 }
 
 // Releases FormatMessageW's buffer on every way out.
@@ -236,17 +240,11 @@ uint64_t GetFileSize64(const std::string& path) {
 }
 
 bool GetFileFacts(HANDLE handle, FileFacts& facts) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) return false;
-  facts = FactsOf(info);
-  return true;
+  return FactsFrom(GetFileInformationByHandle, handle, facts);
 }
 
 bool GetFileFactsAtOpen(HANDLE handle, FileFacts& facts) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationAtOpen(handle, &info)) return false;
-  facts = FactsOf(info);
-  return true;
+  return FactsFrom(GetFileInformationAtOpen, handle, facts);
 }
 
 // Asked in the native path form, so that on byte-path platforms names that

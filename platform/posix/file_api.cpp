@@ -124,7 +124,7 @@ int ReadAll(FileObject& file, char* buffer, size_t length, size_t& total) {
     ssize_t count = ::read(file.fd, buffer + total, request);
     if (count > 0) {
       total += static_cast<size_t>(count);
-      if (!S_ISREG(file.mode) || (toEnd != kEndUnknown && total >= toEnd)) break;
+      if (!S_ISREG(file.atOpen.st_mode) || (toEnd != kEndUnknown && total >= toEnd)) break;
       continue;
     }
     if (count == 0) break;
@@ -155,7 +155,7 @@ int WriteAll(FileObject& file, const char* data, size_t length, size_t& total) {
 // A read or write of count bytes moved the descriptor's position by count,
 // whether or not it then failed.
 void CountMove(FileObject& file, size_t count) {
-  if (file.knownPosition >= 0 && S_ISREG(file.mode)) {
+  if (file.knownPosition >= 0 && S_ISREG(file.atOpen.st_mode)) {
     file.knownPosition += static_cast<off_t>(count);
   } else {
     file.knownPosition = -1;
@@ -243,7 +243,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, PLARGE_INTEGER newP
     case FILE_END: whence = SEEK_END; break;
     default: return Fail(ERROR_INVALID_PARAMETER);
   }
-  if (whence != SEEK_END && file->knownPosition >= 0 && S_ISREG(file->mode)) {
+  if (whence != SEEK_END && file->knownPosition >= 0 && S_ISREG(file->atOpen.st_mode)) {
     off_t position = 0;
     const off_t base = whence == SEEK_SET ? 0 : file->knownPosition;
     if (__builtin_add_overflow(base, static_cast<off_t>(distance.QuadPart), &position)) {
@@ -300,8 +300,8 @@ DWORD GetFileType(HANDLE handle) {
   FileObject* file = posix_standin::FileFromHandle(handle);
   if (file == nullptr) return FILE_TYPE_UNKNOWN;
   SetLastError(ERROR_SUCCESS);
-  if (S_ISREG(file->mode)) return FILE_TYPE_DISK;
-  if (S_ISCHR(file->mode) || S_ISBLK(file->mode)) return FILE_TYPE_CHAR;
-  if (S_ISFIFO(file->mode) || S_ISSOCK(file->mode)) return FILE_TYPE_PIPE;
+  if (S_ISREG(file->atOpen.st_mode)) return FILE_TYPE_DISK;
+  if (S_ISCHR(file->atOpen.st_mode) || S_ISBLK(file->atOpen.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(file->atOpen.st_mode) || S_ISSOCK(file->atOpen.st_mode)) return FILE_TYPE_PIPE;
   return FILE_TYPE_UNKNOWN;
 }

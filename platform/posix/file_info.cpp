@@ -96,13 +96,24 @@ bool FinalPath(HANDLE handle, DWORD flags, std::string& path) {
 
 }  // namespace
 
-BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+namespace {
+
+// The open file a query of its information is put to; null, with the last
+// error set, for a bad handle or no place to put the answer.
+const FileObject* QueriedFile(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
   const FileObject* file = posix_standin::FileFromHandle(handle);
-  if (file == nullptr) return FALSE;
-  if (info == nullptr) {
+  if (file != nullptr && info == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
+  return file;
+}
+
+}  // namespace
+
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  const FileObject* file = QueriedFile(handle, info);
+  if (file == nullptr) return FALSE;
   struct stat status;
   if (::fstat(file->fd, &status) != 0) {
     posix_standin::SetLastErrorFromErrno(errno);
@@ -113,12 +124,8 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 }
 
 BOOL GetFileInformationAtOpen(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
-  const FileObject* file = posix_standin::FileFromHandle(handle);
+  const FileObject* file = QueriedFile(handle, info);
   if (file == nullptr) return FALSE;
-  if (info == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   FillInformation(file->atOpen, *info);
   return TRUE;
 }
@@ -126,8 +133,8 @@ BOOL GetFileInformationAtOpen(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) 
 BOOL GetFileIdentityByHandle(HANDLE handle, DWORD& volumeSerial, ULONGLONG& fileIndex) {
   const FileObject* file = posix_standin::FileFromHandle(handle);
   if (file == nullptr) return FALSE;
-  volumeSerial = VolumeSerialOf(file->device);
-  fileIndex = static_cast<ULONGLONG>(file->inode);
+  volumeSerial = VolumeSerialOf(file->atOpen.st_dev);
+  fileIndex = static_cast<ULONGLONG>(file->atOpen.st_ino);
   return TRUE;
 }
 

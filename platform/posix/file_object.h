@@ -31,10 +31,9 @@ struct FileObject {
   bool writable = false;  // the handle may write (WriteFile)
   bool descriptorReadable = false;  // fd itself was opened for reading
   bool directIo = false;  // fd has O_DIRECT set
-  mode_t mode = 0;        // file type and mode when opened (fstat)
-  dev_t device = 0;       // the file's device and inode when opened (fstat):
-  ino_t inode = 0;        // which file it is, whatever happens to its name
-  struct stat atOpen = {};  // the whole status the open took
+  // The status the open took (fstat): the file's type and mode, and by its
+  // device and inode which file it is, whatever happens to its name.
+  struct stat atOpen = {};
   // Nothing was read, written or cut through this handle since: atOpen's
   // size is still as fresh as a new look would be at the first read.
   bool untouchedSinceOpen = true;

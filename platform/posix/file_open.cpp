@@ -210,7 +210,7 @@ bool CreationMode(HANDLE templateFile, mode_t& mode) {
   const FileObject* model = posix_standin::FileFromHandle(templateFile);
   if (model == nullptr) return false;
   // The template's mode as its open found it.
-  mode &= S_IRWXU | (model->mode & (S_IRWXG | S_IRWXO));
+  mode &= S_IRWXU | (model->atOpen.st_mode & (S_IRWXG | S_IRWXO));
   return true;
 }
 
@@ -223,9 +223,6 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
   const bool folderAllowed = (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
   if (S_ISDIR(info.st_mode) && !folderAllowed) return ERROR_ACCESS_DENIED;
   file.atOpen = info;
-  file.mode = info.st_mode;
-  file.device = info.st_dev;
-  file.inode = info.st_ino;
   if (S_ISREG(info.st_mode)) {
     file.knownPosition = 0;
   } else {
