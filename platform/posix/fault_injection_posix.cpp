@@ -5,10 +5,9 @@
 
 #include "platform/posix/file_object.h"
 #include "platform/testing/fault_state.h"
+#include "platform/testing/hook.h"
 
 #include <atomic>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -18,16 +17,15 @@ namespace {
 std::atomic<int> lockRefusal{0};
 std::atomic<bool> directIoRefused{false};
 std::atomic<bool> plainMountIds{false};
-std::mutex refusedCreationMutex;
-std::function<void(const std::string&)> refusedCreationHook;
+detail::Hook<const std::string&> refusedCreationHook;
 }  // namespace
 
 void RefuseLocks(int errnoValue) { lockRefusal.store(errnoValue, std::memory_order_release); }
 
 void RefuseDirectIo(bool refuse) { directIoRefused.store(refuse, std::memory_order_release); }
+
 void SetRefusedCreationHook(std::function<void(const std::string& path)> hook) {
-  std::lock_guard<std::mutex> lock(refusedCreationMutex);
-  refusedCreationHook = std::move(hook);
+  refusedCreationHook.Set(std::move(hook));
 }
 
 void UsePlainMountIds(bool plain) { plainMountIds.store(plain, std::memory_order_release); }
@@ -47,14 +45,7 @@ int LockRefusal() { return lockRefusal.load(std::memory_order_acquire); }
 bool DirectIoRefused() { return directIoRefused.load(std::memory_order_acquire); }
 bool PlainMountIds() { return plainMountIds.load(std::memory_order_acquire); }
 
-void RunRefusedCreationHook(const char* path) {
-  std::function<void(const std::string&)> hook;
-  {
-    std::lock_guard<std::mutex> lock(refusedCreationMutex);
-    hook = refusedCreationHook;
-  }
-  if (hook) hook(path);
-}
+void RunRefusedCreationHook(const char* path) { refusedCreationHook.Run(path); }
 }  // namespace detail
 
 }  // namespace fault_injection

@@ -4,9 +4,9 @@
 #include "platform/testing/fault_injection.h"
 
 #include "platform/testing/fault_state.h"
+#include "platform/testing/hook.h"
 
 #include <atomic>
-#include <mutex>
 #include <utility>
 
 namespace fault_injection {
@@ -51,44 +51,8 @@ CallRange failedReads;
 CallRange failedWrites;
 CallRange shortenedWrites;
 
-// A test's hook on a call. Run copies it out of the lock and calls it there,
-// so that the hook may make the same calls itself; those do not run it again.
-template <typename... Args>
-class Hook {
- public:
-  void Set(std::function<void(Args...)> hook) {
-    std::lock_guard<std::mutex> lock(mutex);
-    function = std::move(hook);
-    set.store(static_cast<bool>(function), std::memory_order_release);
-  }
-
-  void Run(Args... args) {
-    thread_local bool inside = false;
-    if (inside || !set.load(std::memory_order_acquire)) return;
-    std::function<void(Args...)> hook;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      hook = function;
-    }
-    if (!hook) return;
-    inside = true;
-    try {
-      hook(args...);
-    } catch (...) {
-      inside = false;
-      throw;
-    }
-    inside = false;
-  }
-
- private:
-  std::atomic<bool> set{false};
-  std::mutex mutex;
-  std::function<void(Args...)> function;
-};
-
-Hook<const std::string&, DWORD> openHook;
-Hook<const void*, DWORD> writeHook;
+detail::Hook<const std::string&, DWORD> openHook;
+detail::Hook<const void*, DWORD> writeHook;
 
 }  // namespace
 
