@@ -19,7 +19,10 @@ for attempt in 1 2 3; do
   if [ "$status" -eq 0 ] || [ -s "$out" ] || [ -s "$err" ]; then
     break
   fi
-  [ "$attempt" -lt 3 ] && sleep 1
+  if [ "$attempt" -lt 3 ]; then
+    echo "wine-run.sh: Wine exited with $status before $1 wrote anything; starting it again" >&2
+    sleep 1
+  fi
 done
 cat "$out"
 cat "$err" >&2
