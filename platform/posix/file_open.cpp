@@ -237,8 +237,13 @@ DWORD Prepare(FileObject& file, DWORD access, DWORD shareMode, DWORD disposition
       result = ::ftruncate(file.fd, 0);
     } while (result != 0 && errno == EINTR);
     if (result != 0) return Win32ErrorFromErrno(errno);
-    // What the open saw is no longer the file's status.
-    if (::fstat(file.fd, &file.atOpen) != 0) file.untouchedSinceOpen = false;
+    // What the open saw is no longer the file's status. Should the new look
+    // fail, the first read looks again.
+    if (::fstat(file.fd, &info) == 0) {
+      file.atOpen = info;
+    } else {
+      file.untouchedSinceOpen = false;
+    }
   }
   // Direct I/O bypasses the page cache, whose read-ahead the hint steers.
   file.sequentialScan = (flagsAndAttributes & FILE_FLAG_SEQUENTIAL_SCAN) != 0;
